@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs everything Pelora builds and runs with, from Debian 12's packages.
+set -euo pipefail
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update
+$SUDO apt-get install -y --no-install-recommends \
+  build-essential cmake pkg-config \
+  qt6-base-dev libgl-dev \
+  tcl8.6-dev \
+  libsodium-dev \
+  libsqlite3-dev libasio-dev \
+  libgtest-dev libgmock-dev googletest libbenchmark-dev \
+  xvfb xauth

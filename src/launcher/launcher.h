@@ -1,0 +1,55 @@
+// The launcher's start-up, Login window, local accounts and network login operations.
+#pragma once
+
+#include "launcher_state.h"
+
+#include <string>
+
+class GlobalSettings;
+
+// ---- entry point, loop, shutdown (winmain.cpp, progress_windows.cpp, engine_release.cpp) ----
+int WinMain(platform::HINSTANCE instance, platform::HINSTANCE previous, const char* commandLine,
+            int showCommand);
+platform::HWND CreateStartupWindow();
+platform::HWND CreateProgressWindow();
+bool SilentDialogProc(platform::HWND window, unsigned message, platform::WPARAM wParam,
+                      platform::LPARAM lParam);
+void ReleaseEngine();
+// Stands in for the graphics-runtime check of the support library.
+bool assertDX8();
+
+// ---- engine bootstrap (bootstrap.cpp) ----
+constexpr const char* kVersionText = "2.1";
+void BootstrapEngine();
+// The display-mode string for the settings (or the defaults when there are none).
+std::string BuildDisplayMode(const GlobalSettings* settings);
+
+// ---- Login window (login_window.cpp) ----
+constexpr const char* kMakerUrl = "https://www.pelora.example/";
+bool LoginDialogProc(platform::HWND window, unsigned message, platform::WPARAM wParam,
+                     platform::LPARAM lParam);
+void InitLoginWindow();
+void OnLoginCommand(platform::HWND window, int controlId, int notificationCode);
+void SetLoginBusy(bool busy);
+void ShowWaitCursor();
+void TrackBannerLink(int x, int y, bool clicked);
+bool GotoURL(const char* address, int showCommand);
+// True while a login sequence runs (close requests are refused meanwhile).
+bool LoginBusy();
+
+// ---- local password store and offline check (password_store.cpp) ----
+bool ReadPasswordFile(const std::string& folder, char (&out)[kNameSize]);
+bool WritePasswordFile(const std::string& folder, const std::string& password);
+bool MigrateLegacyPassword(const std::string& folder);
+bool LoadUserPassword(const std::string& usersFolder, const std::string& name,
+                      char (&out)[kNameSize]);
+bool VerifyUser();
+
+// ---- network connection and login (network_login.cpp) ----
+bool ConnectToServer();
+bool LoginToServer();
+bool LogoutFromServer();
+
+// A text as one script word: braces when that is safe, backslash escapes otherwise, so that
+// blanks, brackets, braces, '$', quotes and backslashes arrive as themselves.
+std::string ScriptWord(const std::string& text);
