@@ -22,7 +22,7 @@ LogState& State() {
     return state;
 }
 
-}  // namespace
+} // namespace
 
 void nKernelServer::Log(const char* path) {
     auto& s = State();
@@ -62,14 +62,18 @@ void n_printf(const char* format, ...) {
         s.hook(text);
 }
 
-void n_setloghook(nLogHook hook) { State().hook = std::move(hook); }
-void n_setbarfhandler(nBarfHandler handler) { State().barf = std::move(handler); }
+void n_setloghook(nLogHook hook) {
+    State().hook = std::move(hook);
+}
+void n_setbarfhandler(nBarfHandler handler) {
+    State().barf = std::move(handler);
+}
 
 void n_barf(const char* expression, const char* file, int line) {
     n_printf("*** ASSERTION FAILED ***\nexpression: %s\nfile: %s\nline: %d\n", expression, file,
              line);
     if (State().barf)
-        State().barf(expression, file, line);  // may throw (tests)
+        State().barf(expression, file, line); // may throw (tests)
     std::fprintf(stderr, "pelox: assertion failed: %s (%s, line %d)\n", expression, file, line);
     std::abort();
 }

@@ -23,23 +23,29 @@ std::string nFileServer2::GetAssign(const std::string& name) const {
 }
 
 std::string nFileServer2::ManglePath(const std::string& path) const {
-    auto colon = path.find(':');
-    // An assign has more than one letter, so "C:" style drive letters pass unchanged.
-    if (colon == std::string::npos || colon < 2)
-        return path;
-    for (size_t i = 0; i < colon; ++i) {
-        char c = path[i];
-        if (c == '/' || c == '\\' || c == ' ')
-            return path;
+    // Assigns may chain ("meshes:" into "worlds:..."); a chain that comes back to itself
+    // ("loop:" defined as "loop:") is left unresolved instead of recursing without end.
+    constexpr int kMaxChain = 16;
+    std::string resolved = path;
+    for (int step = 0; step < kMaxChain; ++step) {
+        auto colon = resolved.find(':');
+        // An assign has more than one letter, so "C:" style drive letters pass unchanged.
+        if (colon == std::string::npos || colon < 2)
+            return resolved;
+        for (size_t i = 0; i < colon; ++i) {
+            char c = resolved[i];
+            if (c == '/' || c == '\\' || c == ' ')
+                return resolved;
+        }
+        auto it = assigns_.find(resolved.substr(0, colon));
+        if (it == assigns_.end())
+            return resolved;
+        std::string rest = resolved.substr(colon + 1);
+        while (!rest.empty() && rest.front() == '/')
+            rest.erase(rest.begin());
+        resolved = it->second + rest;
     }
-    auto it = assigns_.find(path.substr(0, colon));
-    if (it == assigns_.end())
-        return path;
-    std::string rest = path.substr(colon + 1);
-    while (!rest.empty() && rest.front() == '/')
-        rest.erase(rest.begin());
-    // Assigns may chain ("meshes:" into "worlds:...").
-    return ManglePath(it->second + rest);
+    return path;
 }
 
 std::string pathate(nKernelServer* kernel, const char* format, ...) {

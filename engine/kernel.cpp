@@ -31,7 +31,7 @@ std::vector<std::string> SplitPath(const std::string& path) {
 // A plain node of the tree (class "nroot"): made for missing parents of a new object.
 class nPlainNode : public nRoot {};
 
-}  // namespace
+} // namespace
 
 // ---- nRoot ----
 
@@ -71,7 +71,10 @@ std::vector<nRoot*> nRoot::GetChildren() const {
 
 void nRoot::Release() {
     if (!parent_) {
-        delete this;  // an object outside any tree
+        // The root belongs to its kernel and goes with it.
+        if (kernel_ && kernel_->GetRoot() == this)
+            return;
+        delete this; // an object outside any tree
         return;
     }
     auto& siblings = parent_->children_;
@@ -133,12 +136,10 @@ nKernelServer::nKernelServer() : fileServer(nullptr) {
 }
 
 nKernelServer::~nKernelServer() {
-    // Objects are released children first; they may still look the kernel up meanwhile.
-    if (root_) {
-        auto children = root_->GetChildren();
-        for (auto it = children.rbegin(); it != children.rend(); ++it)
-            (*it)->Release();
-    }
+    // Objects are released children first; they may still look the kernel up meanwhile, and
+    // may release other objects, so the list is read afresh each time.
+    while (!root_->children_.empty())
+        root_->children_.back()->Release();
     root_->kernel_ = nullptr;
     root_.reset();
     if (g_kernel == this)
@@ -153,9 +154,13 @@ void nKernelServer::RegisterClass(const std::string& name, nClassFactory factory
     ProcessClasses()[name] = std::move(factory);
 }
 
-void nKernelServer::UnregisterAllClasses() { ProcessClasses().clear(); }
+void nKernelServer::UnregisterAllClasses() {
+    ProcessClasses().clear();
+}
 
-void nKernelServer::SetCwd(nRoot* object) { cwd_ = object ? object : root_.get(); }
+void nKernelServer::SetCwd(nRoot* object) {
+    cwd_ = object ? object : root_.get();
+}
 
 void nKernelServer::ForgetObject(nRoot* object) {
     if (cwd_ == object)
@@ -198,7 +203,7 @@ nRoot* nKernelServer::New(const char* className, const char* path, const char* /
 
     nRoot* parent = (path[0] == '/') ? root_.get() : cwd_;
     auto parts = SplitPath(path);
-    if (parts.empty())
+    if (parts.empty() || parts.back() == "." || parts.back() == "..")
         return nullptr;
     for (size_t i = 0; i + 1 < parts.size(); ++i) {
         const std::string& part = parts[i];
@@ -239,4 +244,6 @@ nRoot* nKernelServer::New(const char* className, const char* path, const char* /
     return made;
 }
 
-nKernelServer* nKernelServerInstance() { return g_kernel; }
+nKernelServer* nKernelServerInstance() {
+    return g_kernel;
+}

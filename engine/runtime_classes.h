@@ -6,8 +6,8 @@ class nKernelServer;
 
 void RegisterRuntimeClasses(nKernelServer* kernel);
 
-void RegisterScriptClasses(nKernelServer* kernel);  // tcl_server.cpp: ntclserver
-void RegisterGfxClasses(nKernelServer* kernel);     // gfx_server.cpp: nglserver, nd3d8server
-void RegisterSceneClasses(nKernelServer* kernel);   // scene_objects.cpp, label_widget.cpp
-void RegisterDataClasses(nKernelServer* kernel);    // data_server.cpp: pldata
-void RegisterDriveClasses(nKernelServer* kernel);   // drive.cpp: the observer and the world
+void RegisterScriptClasses(nKernelServer* kernel); // tcl_server.cpp: ntclserver
+void RegisterGfxClasses(nKernelServer* kernel);    // gfx_server.cpp: nglserver, nd3d8server
+void RegisterSceneClasses(nKernelServer* kernel);  // scene_objects.cpp, label_widget.cpp
+void RegisterDataClasses(nKernelServer* kernel);   // data_server.cpp: pldata
+void RegisterDriveClasses(nKernelServer* kernel);  // drive.cpp: the observer and the world

@@ -48,6 +48,12 @@ void ApplyAxisSlider(platform::HWND dialog, int position);
 void ApplyWheelchairAdjustments();
 // The snapped position: p - r, or p + (step - r) when the remainder r reaches the threshold.
 int SnapPosition(int position, int step, int threshold);
+// The label texts of the two sliders for a position.
+std::string SpeedLabel(int position);
+std::string AxisLabel(int position);
+// The slider position for a stored value, rounded to the nearest (not clamped).
+int SpeedPositionFor(float speedScale);
+int AxisPositionFor(float axisOffset);
 
 // ---- world run (world_run.cpp), avatar (avatar_setup.cpp), upload and leave ----
 void startWorld();
@@ -55,3 +61,7 @@ void joinWorld();
 bool setUpAvatar();
 void sendDataFiles();
 void leaveWorld();
+// Box "Network Error", end of the User Setup window with code 2, user settings destroyed.
+void EndSetupAfterNetworkLoss();
+// The source path that the world run's warning and error log lines name.
+constexpr const char* kWorldRunLogSource = "\\nebula\\code\\src\\pelox\\config";

@@ -24,7 +24,7 @@ public:
 
     const std::string& GetName() const { return name_; }
     const std::string& GetClass() const { return class_; }
-    std::string GetFullName() const;  // absolute path, "/" for the root
+    std::string GetFullName() const; // absolute path, "/" for the root
     nRoot* GetParent() const { return parent_; }
     nKernelServer* GetKernel() const { return kernel_; }
     nRoot* Find(const std::string& childName) const;
@@ -54,7 +54,7 @@ class nFileServer2 {
 public:
     // Later paths under "name:" resolve into `path` (a folder; a separator is added).
     bool DefineAssign(const char* name, const char* path);
-    std::string GetAssign(const std::string& name) const;  // "" when not defined
+    std::string GetAssign(const std::string& name) const; // "" when not defined
     // Resolves a leading "name:" (more than one letter, so never a drive letter); other
     // paths are given back unchanged.
     std::string ManglePath(const std::string& path) const;
@@ -77,11 +77,11 @@ public:
     // it fails. Relative paths resolve against the selected object.
     nRoot* New(const char* className, const char* path, const char* rootClass = "nroot");
     nRoot* Lookup(const char* path);
-    void Log(const char* path);  // the engine log goes to that file
+    void Log(const char* path); // the engine log goes to that file
 
     nRoot* GetRoot() const { return root_.get(); }
     nRoot* GetCwd() const { return cwd_; }
-    void SetCwd(nRoot* object);  // "sel"; null selects the root
+    void SetCwd(nRoot* object); // "sel"; null selects the root
 
     // Classes of this kernel. Process-wide registrations (tests' fakes) win over them.
     void AddClass(const std::string& name, nClassFactory factory);

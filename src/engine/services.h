@@ -42,11 +42,10 @@ public:
     virtual void EncryptData() = 0;
     virtual void SetOnline(bool online) = 0;
     virtual void SendData() = 0;
-    virtual void SetSiteInfo(const char* state, const char* organization,
-                             const char* dataId) = 0;
+    virtual void SetSiteInfo(const char* state, const char* organization, const char* dataId) = 0;
     virtual void SetUserName(const char* userName) = 0;
     virtual void RefreshUser() = 0;
-    virtual int GetTime() = 0;  // total driving time in seconds
+    virtual int GetTime() = 0; // total driving time in seconds
     virtual void SetDriveWorld(const char* world) = 0;
     virtual void EndDrive() = 0;
     virtual int GetLevel() = 0;
@@ -56,7 +55,7 @@ public:
 class plnSocket {
 public:
     virtual ~plnSocket() = default;
-    virtual bool setAddress(const char* address) = 0;  // "host:port"
+    virtual bool setAddress(const char* address) = 0; // "host:port"
 };
 
 // The network object at /sys/network.

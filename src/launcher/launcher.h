@@ -21,6 +21,9 @@ bool assertDX8();
 // ---- engine bootstrap (bootstrap.cpp) ----
 constexpr const char* kVersionText = "2.1";
 void BootstrapEngine();
+// The first-run part of the bootstrap: the start-up window hidden, the notice, the
+// configuration tool run and waited for, the windows brought back.
+void RunFirstRunSetup(platform::HWND startupWindow);
 // The display-mode string for the settings (or the defaults when there are none).
 std::string BuildDisplayMode(const GlobalSettings* settings);
 

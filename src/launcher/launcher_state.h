@@ -15,7 +15,7 @@ class plData;
 class GlobalSettings;
 class UserSettings;
 
-constexpr int kNameSize = 128;  // name texts hold at most 127 characters
+constexpr int kNameSize = 128; // name texts hold at most 127 characters
 
 struct LauncherState {
     char userName[kNameSize] = {};
@@ -42,6 +42,7 @@ struct LauncherState {
     plData* dataServer = nullptr;
     std::list<WorldEntry> worldCatalogue;
     char loadedVehicleType[kNameSize] = {};
+    std::uint8_t loginBusy = 0; // a login sequence of the Login window runs
 };
 
 extern LauncherState g_state;

@@ -13,8 +13,8 @@ enum class ControlKind {
     PushButton,
     DefPushButton,
     GroupBox,
-    Static,        // text
-    StaticBitmap,  // picture; `bitmapId` names a bitmap resource or 0 for none
+    Static,       // text
+    StaticBitmap, // picture; `bitmapId` names a bitmap resource or 0 for none
     AutoRadioButton,
     ComboDropList,
     ListBox,
@@ -26,7 +26,7 @@ enum ControlStyle : std::uint32_t {
     WS_TABSTOP = 1u << 0,
     WS_BORDER = 1u << 1,
     WS_VSCROLL = 1u << 2,
-    WS_HIDDEN = 1u << 3,  // not visible at creation
+    WS_HIDDEN = 1u << 3, // not visible at creation
     WS_DISABLED = 1u << 4,
     ES_PASSWORD = 1u << 5,
     ES_AUTOHSCROLL = 1u << 6,
@@ -56,10 +56,10 @@ enum DialogStyle : std::uint32_t {
 };
 
 struct ControlTemplate {
-    int id;  // -1 for controls without an id
+    int id; // -1 for controls without an id
     ControlKind kind;
     std::string text;
-    int x, y, cx, cy;  // dialog units
+    int x, y, cx, cy; // dialog units
     std::uint32_t style = 0;
     int bitmapId = 0;
 };
@@ -67,12 +67,12 @@ struct ControlTemplate {
 struct DialogTemplate {
     int id;
     bool extended;
-    std::string caption;  // empty: no caption
-    int cx, cy;           // dialog units
+    std::string caption; // empty: no caption
+    int cx, cy;          // dialog units
     std::string font;
     int fontSize;
     std::uint32_t style;
-    std::vector<ControlTemplate> controls;  // template (tab) order
+    std::vector<ControlTemplate> controls; // template (tab) order
 };
 
-}  // namespace platform
+} // namespace platform

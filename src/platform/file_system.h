@@ -13,7 +13,7 @@ constexpr char kPathSeparator = '/';
 
 enum class FileKind { None, File, Directory, Other };
 FileKind GetFileKind(const std::string& path);
-bool FileExists(const std::string& path);  // a file or folder of that name
+bool FileExists(const std::string& path); // a file or folder of that name
 bool IsDirectory(const std::string& path);
 
 bool SetCurrentDirectory(const std::string& path);
@@ -60,4 +60,4 @@ int SpawnAndWait(const std::string& program, const std::vector<std::string>& arg
 // The folder of the running executable.
 std::string ExecutableDirectory();
 
-}  // namespace platform
+} // namespace platform

@@ -14,7 +14,7 @@
 
 namespace platform {
 
-struct WindowObject;  // opaque; a dialog built from a template
+struct WindowObject; // opaque; a dialog built from a template
 struct CursorObject;
 struct IconObject;
 struct BitmapObject;
@@ -25,7 +25,7 @@ using HWND = WindowObject*;
 using HCURSOR = const CursorObject*;
 using HICON = const IconObject*;
 using HBITMAP = const BitmapObject*;
-using HINSTANCE = void*;  // the program's resources; there is one set, so any value serves
+using HINSTANCE = void*; // the program's resources; there is one set, so any value serves
 
 // ---- messages ---------------------------------------------------------------------------
 
@@ -53,8 +53,12 @@ constexpr WPARAM MAKEWPARAM(unsigned low, unsigned high) {
 constexpr LPARAM MAKELPARAM(int low, int high) {
     return LPARAM((std::uint32_t(high & 0xFFFF) << 16) | std::uint32_t(low & 0xFFFF));
 }
-constexpr unsigned LOWORD(std::uintptr_t v) { return unsigned(v & 0xFFFF); }
-constexpr unsigned HIWORD(std::uintptr_t v) { return unsigned((v >> 16) & 0xFFFF); }
+constexpr unsigned LOWORD(std::uintptr_t v) {
+    return unsigned(v & 0xFFFF);
+}
+constexpr unsigned HIWORD(std::uintptr_t v) {
+    return unsigned((v >> 16) & 0xFFFF);
+}
 
 constexpr int IDOK = 1;
 constexpr int IDCANCEL = 2;
@@ -71,8 +75,12 @@ void RegisterIconResource(int id, const std::string& qtResourcePath);
 void RegisterCursorResource(int id, const std::string& qtResourcePath, int hotX, int hotY);
 
 // Dialog units to pixels, with the 6 x 13 base units of the templates' 8-point font.
-constexpr int DialogUnitsToPixelsX(int du) { return du * 6 / 4; }
-constexpr int DialogUnitsToPixelsY(int du) { return du * 13 / 8; }
+constexpr int DialogUnitsToPixelsX(int du) {
+    return du * 6 / 4;
+}
+constexpr int DialogUnitsToPixelsY(int du) {
+    return du * 13 / 8;
+}
 
 // ---- dialogs -----------------------------------------------------------------------------
 
@@ -82,8 +90,7 @@ HWND CreateDialogParam(HINSTANCE instance, int templateId, HWND owner, DialogPro
                        LPARAM param);
 // Modal: builds the dialog, sends WM_INITDIALOG, runs a nested loop until EndDialog, destroys
 // the dialog and gives the end code; -1 when the dialog could not be created.
-int DialogBoxParam(HINSTANCE instance, int templateId, HWND owner, DialogProc proc,
-                   LPARAM param);
+int DialogBoxParam(HINSTANCE instance, int templateId, HWND owner, DialogProc proc, LPARAM param);
 bool EndDialog(HWND dialog, int result);
 bool DestroyWindow(HWND window);
 bool IsWindow(HWND window);
@@ -93,7 +100,7 @@ bool SendMessage(HWND window, unsigned message, WPARAM wParam, LPARAM lParam);
 bool SendCommand(HWND window, int controlId, int notificationCode);
 
 enum ShowCommand { SW_HIDE = 0, SW_SHOWNORMAL = 1, SW_SHOWMINNOACTIVE = 7, SW_RESTORE = 9 };
-bool ShowWindow(HWND window, int command);  // window or control handle
+bool ShowWindow(HWND window, int command); // window or control handle
 bool IsWindowVisible(HWND window);
 bool IsIconic(HWND window);
 bool SetForegroundWindow(HWND window);
@@ -104,7 +111,8 @@ HWND GetDlgItem(HWND dialog, int controlId);
 bool EnableWindow(HWND window, bool enable);
 bool IsWindowEnabled(HWND window);
 bool SetDlgItemText(HWND dialog, int controlId, const std::string& text);
-// Reads at most maxChars characters (the buffer size less the terminator).
+// Reads at most maxChars characters (the buffer size less the terminator). Texts are UTF-8; the
+// bound is kept in bytes and never splits a character, so the result always fits the buffer.
 std::string GetDlgItemText(HWND dialog, int controlId, int maxChars);
 std::string GetWindowText(HWND window);
 
@@ -211,7 +219,7 @@ void SetLastErrorText(const std::string& text);
 void PostQuitMessage(int exitCode);
 bool QuitPosted();
 int QuitCode();
-void ClearQuit();  // tests
+void ClearQuit(); // tests
 // Waits for and handles the next events; gives 0 once the quit message is posted (its code
 // from QuitCode), 1 otherwise.
 int GetMessage();
@@ -231,4 +239,4 @@ bool Headless();
 // Test support: destroys every window still open and resets cursors, capture and hooks.
 void ResetForTesting();
 
-}  // namespace platform
+} // namespace platform

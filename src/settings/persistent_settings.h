@@ -14,7 +14,7 @@ public:
     const std::string& getMessage() const { return text_; }
 
 private:
-    int code_;  // 0: the file did not open; other: it opened but could not be read or parsed
+    int code_; // 0: the file did not open; other: it opened but could not be read or parsed
     std::string text_;
 };
 
@@ -30,7 +30,7 @@ public:
     // Fills the map from the file; throws FileException (code 0 when the file does not open;
     // a non-zero code with a message naming the file and the line when it cannot be parsed).
     void load();
-    std::string getValue(const std::string& key) const;  // "" when absent
+    std::string getValue(const std::string& key) const; // "" when absent
     // Stores the value and writes the file. A failed write is logged and the value is kept
     // in memory, so the run goes on.
     void setValue(const std::string& key, const std::string& value);
@@ -45,5 +45,5 @@ public:
 private:
     std::string fileName_;
     std::map<std::string, std::string> values_;
-    unsigned char dirty_ = 0;  // 1 when the last write failed
+    unsigned char dirty_ = 0; // 1 when the last write failed
 };

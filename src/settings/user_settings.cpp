@@ -1,1 +1,120 @@
-// placeholder: being written
+// One user's settings file, users/<name>/userSettings relative to the home folder: voice,
+// vehicle, colour, world and the two wheelchair adjustments with their defaults.
+#include "settings/user_settings.h"
+
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+
+#include <locale.h>
+
+namespace {
+
+constexpr const char* kGender = "gender";
+constexpr const char* kVehicleColor = "vehicle-color";
+constexpr const char* kVehicleType = "vehicle-type";
+constexpr const char* kWorld = "world";
+constexpr const char* kAxisOffset = "axis-offset";
+constexpr const char* kSpeedScale = "speed-scale";
+
+constexpr float kDefaultSpeedScale = 1.0f;
+constexpr float kDefaultAxisOffset = -0.75f;
+
+std::string FileNameFor(const std::string& userName) {
+    return "users/" + userName + "/userSettings";
+}
+
+// The numbers are written and read in the C locale whatever the user's locale is (Qt takes
+// the environment's), so a file stays "0.800000" and not "0,800000".
+class CLocaleScope {
+public:
+    CLocaleScope() : cLocale_(::newlocale(LC_NUMERIC_MASK, "C", nullptr)) {
+        if (cLocale_ != nullptr) {
+            previous_ = ::uselocale(cLocale_);
+        }
+    }
+    ~CLocaleScope() {
+        if (cLocale_ != nullptr) {
+            ::uselocale(previous_);
+            ::freelocale(cLocale_);
+        }
+    }
+    CLocaleScope(const CLocaleScope&) = delete;
+    CLocaleScope& operator=(const CLocaleScope&) = delete;
+
+private:
+    locale_t cLocale_;
+    locale_t previous_ = LC_GLOBAL_LOCALE;
+};
+
+std::string NumberText(float value) {
+    CLocaleScope cLocale;
+    char text[64];
+    std::snprintf(text, sizeof text, "%f", static_cast<double>(value));
+    return text;
+}
+
+float NumberValue(const std::string& text) {
+    CLocaleScope cLocale;
+    return static_cast<float>(std::atof(text.c_str()));
+}
+
+} // namespace
+
+UserSettings::UserSettings() = default;
+
+UserSettings::UserSettings(std::string userName) : ownerName(std::move(userName)) {
+    setFilename(FileNameFor(ownerName));
+    load();
+    if (getValue(kSpeedScale).empty()) {
+        setSpeedScale(kDefaultSpeedScale);
+    }
+    if (getValue(kAxisOffset).empty()) {
+        setAxisOffset(kDefaultAxisOffset);
+    }
+}
+
+UserSettings::~UserSettings() = default;
+
+void UserSettings::setUser(std::string userName) {
+    ownerName = std::move(userName);
+    setFilename(FileNameFor(ownerName));
+}
+
+std::string UserSettings::getGender() const {
+    return getValue(kGender);
+}
+std::string UserSettings::getVehicleColor() const {
+    return getValue(kVehicleColor);
+}
+std::string UserSettings::getVehicleType() const {
+    return getValue(kVehicleType);
+}
+std::string UserSettings::getWorld() const {
+    return getValue(kWorld);
+}
+void UserSettings::setGender(std::string value) {
+    setValue(kGender, value);
+}
+void UserSettings::setVehicleColor(std::string value) {
+    setValue(kVehicleColor, value);
+}
+void UserSettings::setVehicleType(std::string value) {
+    setValue(kVehicleType, value);
+}
+void UserSettings::setWorld(std::string value) {
+    setValue(kWorld, value);
+}
+
+float UserSettings::getAxisOffset() const {
+    return NumberValue(getValue(kAxisOffset));
+}
+float UserSettings::getSpeedScale() const {
+    return NumberValue(getValue(kSpeedScale));
+}
+void UserSettings::setAxisOffset(float value) {
+    setValue(kAxisOffset, NumberText(value));
+}
+void UserSettings::setSpeedScale(float value) {
+    setValue(kSpeedScale, NumberText(value));
+}

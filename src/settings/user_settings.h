@@ -26,9 +26,9 @@ public:
     void setVehicleType(std::string value);
     void setWorld(std::string value);
 
-    float getAxisOffset() const;  // atof, then single precision
+    float getAxisOffset() const; // atof, then single precision
     float getSpeedScale() const;
-    void setAxisOffset(float value);  // "%f"
+    void setAxisOffset(float value); // "%f"
     void setSpeedScale(float value);
 
 private:

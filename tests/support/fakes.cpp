@@ -13,7 +13,9 @@ std::vector<std::string>& Events() {
     return events;
 }
 
-void Record(const std::string& event) { Events().push_back(event); }
+void Record(const std::string& event) {
+    Events().push_back(event);
+}
 
 int IndexOf(const std::string& event, bool prefix) {
     const auto& events = Events();
@@ -26,7 +28,9 @@ int IndexOf(const std::string& event, bool prefix) {
 
 // ---- script server ----
 FakeScriptServer* FakeScriptServer::last = nullptr;
-FakeScriptServer::FakeScriptServer() { last = this; }
+FakeScriptServer::FakeScriptServer() {
+    last = this;
+}
 FakeScriptServer::~FakeScriptServer() {
     Record("release script server");
     if (last == this)
@@ -62,7 +66,9 @@ int FakeScriptServer::CountCommands(const std::string& command) const {
 
 // ---- graphics server ----
 FakeGfxServer* FakeGfxServer::last = nullptr;
-FakeGfxServer::FakeGfxServer() { last = this; }
+FakeGfxServer::FakeGfxServer() {
+    last = this;
+}
 FakeGfxServer::~FakeGfxServer() {
     Record("release gfx server");
     if (last == this)
@@ -81,27 +87,38 @@ nCallStatus FakeGfxServer::Call(const std::string& method, const std::vector<std
 
 // ---- data server ----
 FakeDataServer* FakeDataServer::last = nullptr;
-FakeDataServer::FakeDataServer() { last = this; }
+FakeDataServer::FakeDataServer() {
+    last = this;
+}
 FakeDataServer::~FakeDataServer() {
     Record("release data server");
     if (last == this)
         last = nullptr;
 }
-void FakeDataServer::BeginDrive() { Record("data BeginDrive"); }
-void FakeDataServer::SaveDriveData() { Record("data SaveDriveData"); }
-void FakeDataServer::EncryptData() { Record("data EncryptData"); }
+void FakeDataServer::BeginDrive() {
+    Record("data BeginDrive");
+}
+void FakeDataServer::SaveDriveData() {
+    Record("data SaveDriveData");
+}
+void FakeDataServer::EncryptData() {
+    Record("data EncryptData");
+}
 void FakeDataServer::SetOnline(bool online) {
     Record(std::string("data SetOnline ") + (online ? "true" : "false"));
 }
-void FakeDataServer::SendData() { Record("data SendData"); }
-void FakeDataServer::SetSiteInfo(const char* state, const char* organization,
-                                 const char* dataId) {
+void FakeDataServer::SendData() {
+    Record("data SendData");
+}
+void FakeDataServer::SetSiteInfo(const char* state, const char* organization, const char* dataId) {
     Record(std::string("data SetSiteInfo ") + state + "|" + organization + "|" + dataId);
 }
 void FakeDataServer::SetUserName(const char* userName) {
     Record(std::string("data SetUserName ") + userName);
 }
-void FakeDataServer::RefreshUser() { Record("data RefreshUser"); }
+void FakeDataServer::RefreshUser() {
+    Record("data RefreshUser");
+}
 int FakeDataServer::GetTime() {
     Record("data GetTime");
     return seconds;
@@ -109,7 +126,9 @@ int FakeDataServer::GetTime() {
 void FakeDataServer::SetDriveWorld(const char* world) {
     Record(std::string("data SetDriveWorld ") + world);
 }
-void FakeDataServer::EndDrive() { Record("data EndDrive"); }
+void FakeDataServer::EndDrive() {
+    Record("data EndDrive");
+}
 int FakeDataServer::GetLevel() {
     Record("data GetLevel");
     return level;
@@ -122,7 +141,9 @@ bool FakeSocket::setAddress(const char* a) {
     return true;
 }
 FakeNetwork* FakeNetwork::last = nullptr;
-FakeNetwork::FakeNetwork() { last = this; }
+FakeNetwork::FakeNetwork() {
+    last = this;
+}
 FakeNetwork::~FakeNetwork() {
     if (last == this)
         last = nullptr;
@@ -133,7 +154,9 @@ FakeClasses::FakeClasses() {
     nKernelServer::UnregisterAllClasses();
     Events().clear();
 }
-FakeClasses::~FakeClasses() { nKernelServer::UnregisterAllClasses(); }
+FakeClasses::~FakeClasses() {
+    nKernelServer::UnregisterAllClasses();
+}
 void FakeClasses::Use(const std::string& className, nClassFactory factory) {
     nKernelServer::RegisterClass(className, std::move(factory));
 }
@@ -143,8 +166,7 @@ void FakeClasses::UseGfxServers() {
 }
 
 TempHome::TempHome() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "pelora-test-XXXXXX").string();
+    std::string pattern = (std::filesystem::temp_directory_path() / "pelora-test-XXXXXX").string();
     char* made = mkdtemp(pattern.data());
     path_ = made ? std::filesystem::path(made) : std::filesystem::path(pattern);
     if (const char* old = std::getenv("PELORA_HOME")) {
@@ -186,13 +208,19 @@ MessageBoxRecorder::MessageBoxRecorder() {
         return platform::IDOK;
     });
 }
-MessageBoxRecorder::~MessageBoxRecorder() { platform::SetMessageBoxHook(nullptr); }
+MessageBoxRecorder::~MessageBoxRecorder() {
+    platform::SetMessageBoxHook(nullptr);
+}
 
 LogRecorder::LogRecorder() {
     n_setloghook([this](const std::string& text) { lines.push_back(text); });
 }
-LogRecorder::~LogRecorder() { n_setloghook(nullptr); }
-bool LogRecorder::Contains(const std::string& text) const { return Count(text) > 0; }
+LogRecorder::~LogRecorder() {
+    n_setloghook(nullptr);
+}
+bool LogRecorder::Contains(const std::string& text) const {
+    return Count(text) > 0;
+}
 int LogRecorder::Count(const std::string& text) const {
     int n = 0;
     for (const auto& l : lines)
@@ -200,4 +228,4 @@ int LogRecorder::Count(const std::string& text) const {
     return n;
 }
 
-}  // namespace fakes
+} // namespace fakes

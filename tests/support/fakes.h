@@ -36,7 +36,7 @@ public:
     std::function<bool(const std::string& command, std::string& result)> handler;
     int CountCommands(const std::string& command) const;
 
-    static FakeScriptServer* last;  // the most recently made one
+    static FakeScriptServer* last; // the most recently made one
 };
 
 class FakeGfxServer : public nGfxServer {
@@ -92,9 +92,13 @@ public:
     FakeClasses();
     ~FakeClasses();
     void Use(const std::string& className, nClassFactory factory);
-    void UseScriptServer() { Use("ntclserver", [] { return new FakeScriptServer; }); }
-    void UseGfxServers();  // both "nd3d8server" and "nglserver"
-    void UseDataServer() { Use("pldata", [] { return new FakeDataServer; }); }
+    void UseScriptServer() {
+        Use("ntclserver", [] { return new FakeScriptServer; });
+    }
+    void UseGfxServers(); // both "nd3d8server" and "nglserver"
+    void UseDataServer() {
+        Use("pldata", [] { return new FakeDataServer; });
+    }
 };
 
 // A temporary home folder named by PELORA_HOME for this scope, removed afterwards.
@@ -128,9 +132,9 @@ class LogRecorder {
 public:
     LogRecorder();
     ~LogRecorder();
-    std::vector<std::string> lines;  // each n_printf call's text
+    std::vector<std::string> lines; // each n_printf call's text
     bool Contains(const std::string& text) const;
     int Count(const std::string& text) const;
 };
 
-}  // namespace fakes
+} // namespace fakes

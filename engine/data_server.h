@@ -1,0 +1,73 @@
+// The data server (class "pldata", at /sys/servers/data): each user's level and driving time,
+// kept in users/<name>/progress, and each drive's data file in the user's folder, sealed to
+// the server's public key before it is sent.
+#pragma once
+
+#include "engine/services.h"
+
+#include <cstdint>
+#include <string>
+
+// A user's progress as kept in users/<name>/progress.
+struct UserProgress {
+    int level = 1;
+    std::int64_t seconds = 0;
+    int drives = 0;
+};
+
+// Level 1, plus one level for every full 10 minutes driven, at most 10. A level once reached
+// is kept: collisions and a later change of the rule never lower it.
+int LevelForSeconds(std::int64_t seconds);
+
+// The folder name of a user under users/: "guest" in any letter case is the one guest folder.
+// Gives "" for names that are not one plain folder name (empty, ".", "..", with a slash or a
+// control character), which would otherwise reach outside the users folder.
+std::string UserFolderName(const std::string& userName);
+
+// Reads "level=N\nseconds=N\ndrives=N\n"; false with the reason for anything else.
+bool ParseProgress(const std::string& text, UserProgress& progress, std::string& error);
+std::string FormatProgress(const UserProgress& progress);
+
+class plDataServer : public plData {
+public:
+    void BeginDrive() override;
+    void SaveDriveData() override;
+    void EncryptData() override;
+    void SetOnline(bool online) override;
+    void SendData() override;
+    void SetSiteInfo(const char* state, const char* organization, const char* dataId) override;
+    void SetUserName(const char* userName) override;
+    void RefreshUser() override;
+    int GetTime() override;
+    void SetDriveWorld(const char* world) override;
+    void EndDrive() override;
+    int GetLevel() override;
+
+    const UserProgress& Progress() const { return progress_; }
+    // The user's folder (ending in a separator), "" when no usable user is set.
+    std::string UserFolder() const;
+    // The data file written by the last SaveDriveData ("" when none).
+    const std::string& LastDataFile() const { return lastDataFile_; }
+
+private:
+    bool SaveProgress();
+
+    std::string userName_;
+    std::string state_, organization_, dataId_;
+    std::string world_;
+    bool online_ = false;
+    UserProgress progress_;
+    std::int64_t driveStart_ = 0;
+    int figuresAtBegin_ = -1; // sequence of the drive figures when BeginDrive ran
+
+    struct DriveRecord {
+        bool valid = false;
+        std::string world;
+        std::int64_t start = 0, end = 0;
+        int duration = 0;
+        double distance = 0;
+        int collisions = 0;
+        std::vector<std::string> landmarks;
+    } drive_;
+    std::string lastDataFile_;
+};
