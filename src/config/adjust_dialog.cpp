@@ -2,13 +2,12 @@
 // the two script commands that hand the stored values to the simulation.
 #include "config/config.h"
 #include "engine/services.h"
+#include "platform/c_locale.h"
 #include "resource.h"
 #include "settings/user_settings.h"
 
-#include <clocale>
 #include <cmath>
 #include <cstdio>
-#include <locale.h>
 
 namespace {
 
@@ -26,30 +25,8 @@ double AxisOffsetAt(int position) {
     return position / 100.0 - 1.0;
 }
 
-// Numbers in the C locale whatever the environment's is: the scripts read "0.800000", never
-// "0,800000".
-class CNumericLocale {
-public:
-    CNumericLocale() : locale_(::newlocale(LC_NUMERIC_MASK, "C", nullptr)) {
-        if (locale_)
-            previous_ = ::uselocale(locale_);
-    }
-    ~CNumericLocale() {
-        if (locale_) {
-            ::uselocale(previous_);
-            ::freelocale(locale_);
-        }
-    }
-    CNumericLocale(const CNumericLocale&) = delete;
-    CNumericLocale& operator=(const CNumericLocale&) = delete;
-
-private:
-    locale_t locale_;
-    locale_t previous_ = LC_GLOBAL_LOCALE;
-};
-
 std::string Format(const char* format, double value) {
-    CNumericLocale cLocale;
+    platform::CNumericLocaleScope cLocale;
     char text[64];
     std::snprintf(text, sizeof text, format, value);
     return text;

@@ -2,11 +2,10 @@
 // vehicle, colour, world and the two wheelchair adjustments with their defaults.
 #include "settings/user_settings.h"
 
-#include <clocale>
+#include "platform/c_locale.h"
+
 #include <cstdio>
 #include <cstdlib>
-
-#include <locale.h>
 
 namespace {
 
@@ -24,38 +23,15 @@ std::string FileNameFor(const std::string& userName) {
     return "users/" + userName + "/userSettings";
 }
 
-// The numbers are written and read in the C locale whatever the user's locale is (Qt takes
-// the environment's), so a file stays "0.800000" and not "0,800000".
-class CLocaleScope {
-public:
-    CLocaleScope() : cLocale_(::newlocale(LC_NUMERIC_MASK, "C", nullptr)) {
-        if (cLocale_ != nullptr) {
-            previous_ = ::uselocale(cLocale_);
-        }
-    }
-    ~CLocaleScope() {
-        if (cLocale_ != nullptr) {
-            ::uselocale(previous_);
-            ::freelocale(cLocale_);
-        }
-    }
-    CLocaleScope(const CLocaleScope&) = delete;
-    CLocaleScope& operator=(const CLocaleScope&) = delete;
-
-private:
-    locale_t cLocale_;
-    locale_t previous_ = LC_GLOBAL_LOCALE;
-};
-
 std::string NumberText(float value) {
-    CLocaleScope cLocale;
+    platform::CNumericLocaleScope cLocale;
     char text[64];
     std::snprintf(text, sizeof text, "%f", static_cast<double>(value));
     return text;
 }
 
 float NumberValue(const std::string& text) {
-    CLocaleScope cLocale;
+    platform::CNumericLocaleScope cLocale;
     return static_cast<float>(std::atof(text.c_str()));
 }
 
