@@ -1,10 +1,11 @@
 // The engine log (home:n_runlog.txt once the kernel's Log names it) and the assertion report.
 #include "engine/kernel.h"
 
+#include "format_text.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -41,16 +42,7 @@ void nKernelServer::Log(const char* path) {
 void n_printf(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    va_list copy;
-    va_copy(copy, args);
-    int needed = vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    std::string text;
-    if (needed > 0) {
-        std::vector<char> buffer(size_t(needed) + 1);
-        vsnprintf(buffer.data(), buffer.size(), format, args);
-        text.assign(buffer.data(), size_t(needed));
-    }
+    std::string text = FormatText(format, args);
     va_end(args);
 
     auto& s = State();

@@ -1,6 +1,8 @@
 // Path assigns of the file server, and pathate, which resolves them in printf-style paths.
 #include "engine/kernel.h"
 
+#include "format_text.h"
+
 #include <cstdarg>
 #include <vector>
 
@@ -51,16 +53,7 @@ std::string nFileServer2::ManglePath(const std::string& path) const {
 std::string pathate(nKernelServer* kernel, const char* format, ...) {
     va_list args;
     va_start(args, format);
-    va_list copy;
-    va_copy(copy, args);
-    int needed = vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    std::string text;
-    if (needed > 0) {
-        std::vector<char> buffer(size_t(needed) + 1);
-        vsnprintf(buffer.data(), buffer.size(), format, args);
-        text.assign(buffer.data(), size_t(needed));
-    }
+    std::string text = FormatText(format, args);
     va_end(args);
     if (!kernel || !kernel->fileServer)
         return text;
