@@ -3,6 +3,7 @@
 // password.
 #include "launcher.h"
 
+#include "accounts/password_file.h"
 #include "engine/kernel.h"
 #include "platform/file_system.h"
 #include "resource.h"
@@ -10,26 +11,11 @@
 
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <strings.h>
 
 namespace {
 
-constexpr unsigned char kScrambleMask = 0xE7;
-constexpr int kMaxStoredPassword = kNameSize - 1;
 constexpr int kMaxTypedText = 119;
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
-std::string ColorsPath(const std::string& folder) {
-    return folder + "/colors";
-}
-std::string LegacyPath(const std::string& folder) {
-    return folder + "/passwd.txt";
-}
 
 void SetStatus(const std::string& text) {
     platform::SetDlgItemText(g_state.loginWindow, IDC_LOGIN_STATUS, text);
@@ -60,47 +46,20 @@ bool IsPlainName(const std::string& name) {
 } // namespace
 
 bool ReadPasswordFile(const std::string& folder, char (&out)[kNameSize]) {
-    File file(std::fopen(ColorsPath(folder).c_str(), "rb"));
-    if (!file)
+    std::string password;
+    if (!accounts::ReadColorsFile(folder, password))
         return false;
-    int length = std::fgetc(file.get());
-    // A length the buffer cannot hold is refused like a file that ends too early.
-    if (length == EOF || length > kMaxStoredPassword)
-        return false;
-    if (std::fread(out, 1, std::size_t(length), file.get()) != std::size_t(length))
-        return false;
-    for (int i = 0; i < length; ++i)
-        out[i] = char(static_cast<unsigned char>(out[i]) ^ kScrambleMask);
-    out[length] = '\0';
+    std::memcpy(out, password.data(), password.size());
+    out[password.size()] = '\0';
     return true;
 }
 
 bool WritePasswordFile(const std::string& folder, const std::string& password) {
-    // The reader takes at most 127 bytes; a longer password would be stored unreadable.
-    if (password.size() > std::size_t(kMaxStoredPassword))
-        return false;
-    std::string bytes(1, char(password.size()));
-    for (char c : password)
-        bytes += char(static_cast<unsigned char>(c) ^ kScrambleMask);
-    // Written whole or not at all: a conversion that dies half-way keeps passwd.txt usable.
-    return platform::WriteFileAtomically(ColorsPath(folder), bytes);
+    return accounts::WriteColorsFile(folder, password);
 }
 
 bool MigrateLegacyPassword(const std::string& folder) {
-    const std::string path = LegacyPath(folder);
-    char password[kNameSize] = {};
-    {
-        File file(std::fopen(path.c_str(), "r"));
-        if (!file)
-            return false;
-        // A file without a password in the expected form is kept for whoever can repair it.
-        if (std::fscanf(file.get(), "<Password>\t%127s\n", password) != 1)
-            return false;
-    }
-    if (!WritePasswordFile(folder, password))
-        return false;
-    std::remove(path.c_str());
-    return true;
+    return accounts::MigrateLegacyPassword(folder);
 }
 
 bool LoadUserPassword(const std::string& usersFolder, const std::string& name,

@@ -292,12 +292,15 @@ TEST_F(PasswordStoreTest, LegacyWithoutPassword_KeptAndBoxShown) {
     }
 }
 
-TEST_F(PasswordStoreTest, LegacyPasswordLongerThan127_CutTo127) {
-    home.WriteFile("users/bob/passwd.txt", "<Password>\t" + std::string(200, 'w') + "\n");
+TEST_F(PasswordStoreTest, LegacyPasswordLongerThan127_RefusedAndFileKept) {
+    const std::string text = "<Password>\t" + std::string(200, 'w') + "\n";
+    home.WriteFile("users/bob/passwd.txt", text);
     char out[kNameSize];
 
-    ASSERT_TRUE(LoadUserPassword(usersFolder, "bob", out));
-    EXPECT_EQ(std::string(out), std::string(127, 'w'));
+    // Cutting the password would lock its owner out once the original is gone.
+    EXPECT_FALSE(LoadUserPassword(usersFolder, "bob", out));
+    EXPECT_TRUE(std::filesystem::exists(home / "users/bob/passwd.txt"));
+    EXPECT_FALSE(std::filesystem::exists(home / "users/bob/colors"));
 }
 
 } // namespace
