@@ -1,14 +1,18 @@
 // The Rename-user dialog: the folder move with its three outcomes, the names refused before
 // anything moves, the prompts, the ways the dialog ends and does not end, and its keyboard
-// (Enter presses Rename, Escape does nothing).
+// (Enter presses Rename, Escape does nothing), also with real key presses on an X server.
 #include "accounts/password_file.h"
 #include "launcher_fixture.h"
 #include "platform/dialog_window.h"
 #include "protocol/user_name.h"
 
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QStandardPaths>
 #include <QTest>
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace launcher_test {
 namespace {
@@ -320,6 +324,91 @@ TEST_F(RenameDialogTest, Keyboard_EscapeDoesNothingEnterPressesRename) {
     EXPECT_EQ(code, 0);
     EXPECT_EQ(std::string(g_state.userName), "carol");
     EXPECT_TRUE(fs::is_directory(home / "users" / "carol"));
+}
+
+// ---- real key presses on an X server ----
+
+// Counts the Escape presses that reach any widget, so the test knows the key arrived.
+class EscapeCounter : public QObject {
+public:
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::KeyPress &&
+            static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape)
+            ++count;
+        return false;
+    }
+};
+
+bool Xdotool(const QStringList& arguments) {
+    return QProcess::execute("xdotool", arguments) == 0;
+}
+
+// Runs in a child process on the X server that the test below starts; never on its own.
+TEST_F(RenameDialogTest, DISABLED_RealKeysOnXServer) {
+    if (!std::getenv("PELORA_REAL_KEYS"))
+        GTEST_SKIP() << "runs only as the child of RealKeys_EnterRenamesEscapeDoesNothing";
+    EscapeCounter escapes;
+    qApp->installEventFilter(&escapes);
+    bool openAfterEscape = false;
+
+    int code = Ask([&](platform::HWND dialog) {
+        QWidget* widget = platform::detail::LiveDialog(dialog);
+        widget->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(widget, 5000)) << "the dialog never got focus";
+        ASSERT_TRUE(Xdotool({"key", "Escape"}));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return escapes.count > 0; }, 5000));
+        QTest::qWait(100); // time for a wrongly handled Escape to end the dialog
+        openAfterEscape = Open(dialog);
+        ASSERT_TRUE(Xdotool({"key", "ctrl+a"}));
+        ASSERT_TRUE(Xdotool({"type", "--delay", "10", "carol"}));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return Edit(dialog) == "carol"; }, 5000));
+        ASSERT_TRUE(Xdotool({"key", "Return"}));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !Open(dialog); }, 5000));
+    });
+
+    qApp->removeEventFilter(&escapes);
+    EXPECT_GE(escapes.count, 1);
+    EXPECT_TRUE(openAfterEscape);
+    EXPECT_EQ(code, 0);
+    EXPECT_TRUE(fs::is_directory(home / "users" / "carol"));
+}
+
+TEST(RenameDialogKeys, RealKeys_EnterRenamesEscapeDoesNothing) {
+    const QString xvfb = QStandardPaths::findExecutable("Xvfb");
+    if (xvfb.isEmpty() || QStandardPaths::findExecutable("xdotool").isEmpty())
+        GTEST_SKIP() << "no X server to press keys on: Xvfb or xdotool is not installed";
+
+    // A private X server on a display number of its own choosing, so runs never collide.
+    QProcess server;
+    server.start(xvfb, {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
+    ASSERT_TRUE(server.waitForStarted(10000)) << "Xvfb did not start";
+    QString display;
+    for (int waited = 0; display.isEmpty() && waited < 100; ++waited) {
+        server.waitForReadyRead(100);
+        display = QString::fromUtf8(server.readAllStandardOutput()).trimmed();
+    }
+    ASSERT_FALSE(display.isEmpty()) << "Xvfb gave no display number";
+
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("DISPLAY", ":" + display);
+    environment.insert("QT_QPA_PLATFORM", "xcb");
+    environment.insert("PELORA_REAL_KEYS", "1");
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start("/proc/self/exe", {"--gtest_also_run_disabled_tests",
+                                   "--gtest_filter=RenameDialogTest.DISABLED_RealKeysOnXServer"});
+    const bool ended = child.waitForFinished(60000);
+    const QString output = QString::fromUtf8(child.readAll());
+    server.terminate();
+    server.waitForFinished(5000);
+
+    ASSERT_TRUE(ended) << "the child did not end:\n" << output.toStdString();
+    EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
+    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
 }
 
 } // namespace
