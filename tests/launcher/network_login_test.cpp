@@ -1,117 +1,10 @@
 // Drive Online's network steps against a recording script server that plays the network layer:
 // the start-up once per run, the connection with its cancel and failure, the server login with
 // its reply codes, account creation and renames, and the logout.
-#include "accounts/password_file.h"
-#include "launcher_fixture.h"
+#include "network_fixture.h"
 
 namespace launcher_test {
 namespace {
-
-constexpr const char* kNoConnection =
-    "Could not connect to server.  (Are you connected to the Internet?)";
-
-// The network layer as the launcher sees it: the variables network_started and net::state,
-// the set-up script that makes the network object, net::connect and net::login answering what
-// the test says. Commands it does not know fall to the fake's own answers.
-struct ScriptedNetwork {
-    bool started = true;
-    bool makesNetworkObject = true;
-    std::string state = "disconnected";
-    std::string connectResult = "0";
-    std::string stateAfterConnect = "connected";
-    std::vector<std::string> loginReplies = {"0"}; // in turn; the last one repeats
-    size_t logins = 0;
-    // The status line at each run of the set-up script and of net::connect.
-    std::vector<std::string> statusSeen;
-};
-
-class NetworkLoginTest : public LauncherTest {
-protected:
-    void SetUp() override {
-        UseFakeEngine();
-        classes.UseNetwork();
-        classes.UseVoiceServers();
-        window = OpenLoginWindow();
-        ASSERT_NE(window, nullptr);
-        script = Script();
-        ASSERT_NE(script, nullptr);
-        script->handler = [this](const std::string& command, std::string& result) {
-            return Answer(command, result);
-        };
-        script->scriptHandler = [this](const std::string& path, std::string&) {
-            net.statusSeen.push_back("script " + path + ": " + Status());
-            if (path == "scripts:netsetup.tcl" && net.makesNetworkObject)
-                g_state.kernelServer->New("fakenetwork", "/sys/network");
-            return true;
-        };
-        script->commands.clear();
-        script->scripts.clear(); // the bootstrap's
-        fakes::Events().clear();
-        boxes.boxes.clear();
-    }
-
-    bool Answer(const std::string& command, std::string& result) {
-        if (command == "return $network_started") {
-            result = net.started ? "true" : "can't read \"network_started\": no such variable";
-        } else if (command == "set network_started true") {
-            net.started = true;
-            result = "true";
-        } else if (command == "return $net::state") {
-            result = net.state;
-        } else if (command == "net::connect") {
-            net.statusSeen.push_back("connect: " + Status());
-            result = net.connectResult;
-            net.state = net.stateAfterConnect;
-        } else if (command.rfind("net::login ", 0) == 0) {
-            result = net.loginReplies[std::min(net.logins++, net.loginReplies.size() - 1)];
-        } else {
-            return false;
-        }
-        return true;
-    }
-
-    void LoginReplies(std::vector<std::string> replies) {
-        net.loginReplies = std::move(replies);
-        net.logins = 0;
-    }
-
-    void SetUser(const std::string& name, const std::string& password) {
-        CopyName(g_state.userName, name);
-        platform::SetDlgItemText(window, IDC_LOGIN_USERNAME, name);
-        platform::SetDlgItemText(window, IDC_LOGIN_PASSWORD, password);
-    }
-
-    // A local user with a password file, as the configuration tool makes one.
-    void MakeUser(const std::string& name, const std::string& password) {
-        home.MakeDir("users/" + name);
-        ASSERT_TRUE(accounts::WriteColorsFile((home / "users" / name).string(), password));
-    }
-
-    void ExpectLoginError(const std::string& text) {
-        EXPECT_EQ(Status(), text);
-        ASSERT_EQ(boxes.boxes.size(), 1u);
-        EXPECT_EQ(boxes.boxes[0].text, text);
-        EXPECT_EQ(boxes.boxes[0].caption, "Login Error");
-        EXPECT_EQ(boxes.boxes[0].flags, unsigned(platform::MB_ICONERROR));
-        EXPECT_EQ(boxes.boxes[0].owner, window);
-    }
-
-    // Takes the script server away for one check and gives it back for the release.
-    template <typename Check> void WithoutScriptServer(Check check) {
-        nScriptServer* saved = g_state.scriptServer;
-        g_state.scriptServer = nullptr;
-        check();
-        g_state.scriptServer = saved;
-    }
-
-    int Made(const std::string& className) const {
-        return fakes::IndexOf("made " + className) >= 0 ? 1 : 0;
-    }
-
-    platform::HWND window = nullptr;
-    fakes::FakeScriptServer* script = nullptr;
-    ScriptedNetwork net;
-};
 
 // ---- connection ----
 
@@ -288,6 +181,36 @@ TEST_F(NetworkLoginTest, FirstAndSecondDriveOnline_NetworkStartedOnce) {
                                      "connect: Connecting to server..."};
     EXPECT_EQ(net.statusSeen, seen);
     EXPECT_EQ(g_state.globalSettings->getDriveMode(), "online");
+}
+
+TEST_F(NetworkLoginTest, CancelLoginWhileConnectOrLoginWaits_CancelledAndIdleAgain) {
+    SetUser("guest", "");
+    fakes::DialogDriver setup(IDD_SETUP, {[](platform::HWND dialog) {
+                                  platform::SendCommand(dialog, IDC_SETUP_LOGOUT, 0);
+                              }});
+    auto pressCancel = [this] {
+        EXPECT_TRUE(platform::IsWindowVisible(platform::GetDlgItem(window, IDC_CANCEL_LOGIN)));
+        platform::SendCommand(window, IDC_CANCEL_LOGIN, 0);
+    };
+    auto expectIdle = [this] {
+        EXPECT_TRUE(platform::IsWindowVisible(platform::GetDlgItem(window, IDC_DRIVE_ONLINE)));
+        EXPECT_FALSE(platform::IsWindowVisible(platform::GetDlgItem(window, IDC_CANCEL_LOGIN)));
+    };
+
+    net.duringConnect = pressCancel;
+    platform::SendCommand(window, IDC_DRIVE_ONLINE, 0);
+    EXPECT_EQ(Status(), "Login cancelled.");
+    expectIdle();
+    EXPECT_EQ(fakes::IndexOf("command net::login", true), -1);
+
+    net.duringConnect = nullptr;
+    net.duringLogin = pressCancel;
+    platform::SendCommand(window, IDC_DRIVE_ONLINE, 0);
+    EXPECT_EQ(Status(), "Login cancelled.");
+    expectIdle();
+    EXPECT_EQ(setup.opened(), 0);
+    EXPECT_EQ(script->CountCommands("net::logout"), 0);
+    EXPECT_TRUE(boxes.boxes.empty());
 }
 
 // ---- login ----
