@@ -68,7 +68,7 @@ termios g_echoSaved;
 
 extern "C" void RestoreEchoAndDie(int signal) {
     if (g_echoFd >= 0)
-        ::tcsetattr(g_echoFd, TCSAFLUSH, &g_echoSaved);
+        ::tcsetattr(g_echoFd, TCSANOW, &g_echoSaved);
     std::signal(signal, SIG_DFL);
     std::raise(signal);
 }
@@ -89,12 +89,13 @@ public:
         termios quiet = saved_;
         quiet.c_lflag &= ~tcflag_t(ECHO);
         quiet.c_lflag |= ECHONL;
-        ::tcsetattr(fd, TCSAFLUSH, &quiet);
+        // Typed-ahead input is kept: it was shown already, and dropping it loses keystrokes.
+        ::tcsetattr(fd, TCSADRAIN, &quiet);
     }
     ~EchoOff() {
         if (g_echoFd < 0)
             return;
-        ::tcsetattr(fd_, TCSAFLUSH, &saved_);
+        ::tcsetattr(fd_, TCSADRAIN, &saved_);
         for (int i = 0; i < kSignalCount; ++i)
             ::sigaction(kSignals[i], &previous_[i], nullptr);
         g_echoFd = -1;
@@ -127,11 +128,6 @@ bool Explain(LineRead read, std::string& problem) {
     return false;
 }
 
-LineRead ReadQuietly(int in, std::string& line) {
-    EchoOff quiet(in);
-    return ReadLine(in, line);
-}
-
 } // namespace
 
 bool ReadPassword(int in, int promptOut, const std::string& prompt, std::string& password,
@@ -144,12 +140,15 @@ bool ReadPassword(int in, int promptOut, const std::string& prompt, std::string&
         return true;
     }
     std::string first, second;
-    WriteText(promptOut, prompt);
-    if (!Explain(ReadQuietly(in, first), problem))
-        return false;
-    WriteText(promptOut, "Type it again: ");
-    if (!Explain(ReadQuietly(in, second), problem))
-        return false;
+    {
+        EchoOff quiet(in);
+        WriteText(promptOut, prompt);
+        if (!Explain(ReadLine(in, first), problem))
+            return false;
+        WriteText(promptOut, "Type it again: ");
+        if (!Explain(ReadLine(in, second), problem))
+            return false;
+    }
     if (first != second) {
         problem = "The two passwords differ; nothing was changed.";
         return false;
