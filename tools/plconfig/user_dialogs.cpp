@@ -5,6 +5,7 @@
 #include "protocol/user_name.h"
 
 #include <QDialogButtonBox>
+#include <QEvent>
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -12,6 +13,23 @@
 #include <QVBoxLayout>
 
 namespace plconfig {
+
+void GrowToFit(QWidget* window) {
+    QLayout* layout = window->layout();
+    if (!layout)
+        return;
+    // A wrapped text's height settles only once the layouts inside have taken the new size,
+    // so this goes round until nothing more is asked for.
+    for (int pass = 0; pass < 4; ++pass) {
+        layout->activate();
+        const int height = layout->hasHeightForWidth()
+                               ? layout->totalHeightForWidth(window->width())
+                               : layout->totalSizeHint().height();
+        if (height <= window->height())
+            return;
+        window->resize(window->width(), height);
+    }
+}
 
 class ProblemLine : public QLabel {
 public:
@@ -57,6 +75,13 @@ std::string Text(const QLineEdit* field) {
 }
 
 } // namespace
+
+bool AddUserDialog::event(QEvent* event) {
+    const bool handled = QDialog::event(event);
+    if (event->type() == QEvent::LayoutRequest)
+        GrowToFit(this);
+    return handled;
+}
 
 AddUserDialog::AddUserDialog(UserStore& store, QWidget* parent) : QDialog(parent), store_(store) {
     setWindowTitle("Add User");
@@ -134,6 +159,13 @@ void AddUserDialog::Submit() {
     added_ = guest ? kGuestFolder : name;
     message_ = result.message;
     accept();
+}
+
+bool ChangePasswordDialog::event(QEvent* event) {
+    const bool handled = QDialog::event(event);
+    if (event->type() == QEvent::LayoutRequest)
+        GrowToFit(this);
+    return handled;
 }
 
 ChangePasswordDialog::ChangePasswordDialog(UserStore& store, std::string user, QWidget* parent)

@@ -14,6 +14,11 @@ class QLineEdit;
 
 namespace plconfig {
 
+// Makes a window tall enough for its layout at its present width. A window does not grow by
+// itself when a wrapped text in it gets longer (or the font larger) and would squeeze every
+// text instead; the windows here call this whenever their layout changes.
+void GrowToFit(QWidget* window);
+
 // The line under the fields that tells why the dialog did not close.
 class ProblemLine;
 
@@ -25,6 +30,9 @@ public:
     // The name of the user made (the guest account's folder name for "guest").
     const std::string& AddedUser() const { return added_; }
     const std::string& Message() const { return message_; }
+
+protected:
+    bool event(QEvent* event) override;
 
 private:
     void Submit();
@@ -48,6 +56,9 @@ public:
     ChangePasswordDialog(UserStore& store, std::string user, QWidget* parent);
 
     const std::string& Message() const { return message_; }
+
+protected:
+    bool event(QEvent* event) override;
 
 private:
     void Submit();

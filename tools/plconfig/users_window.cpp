@@ -105,7 +105,7 @@ QWidget* UsersWindow::MakeUsersPage() {
     connect(change_, &QPushButton::clicked, this, &UsersWindow::OpenChangePasswordDialog);
     connect(remove_, &QPushButton::clicked, this, &UsersWindow::ConfirmRemove);
     connect(users_, &QListWidget::itemSelectionChanged, this, &UsersWindow::SelectionChanged);
-    connect(users_, &QListWidget::itemActivated, this, [this] {
+    connect(users_, &QListWidget::itemDoubleClicked, this, [this] {
         if (change_->isEnabled())
             OpenChangePasswordDialog();
     });
@@ -288,12 +288,39 @@ void UsersWindow::ShowFailure(const std::string& text) {
 }
 
 bool UsersWindow::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == users_ && event->type() == QEvent::KeyPress &&
-        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete && remove_->isEnabled()) {
-        ConfirmRemove();
+    if (watched != users_ || event->type() != QEvent::KeyPress)
+        return QDialog::eventFilter(watched, event);
+    switch (static_cast<QKeyEvent*>(event)->key()) {
+    case Qt::Key_Delete:
+        if (remove_->isEnabled())
+            ConfirmRemove();
         return true;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (change_->isEnabled())
+            OpenChangePasswordDialog();
+        return true;
+    default:
+        return QDialog::eventFilter(watched, event);
     }
-    return QDialog::eventFilter(watched, event);
+}
+
+void UsersWindow::keyPressEvent(QKeyEvent* event) {
+    // Enter acts on what has the focus: a focused button presses itself, a user changes its
+    // password, a server field saves. The window has no default button that Enter would press
+    // from anywhere else (a dialog would make the first button it finds the default).
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+bool UsersWindow::event(QEvent* event) {
+    const bool handled = QDialog::event(event);
+    if (event->type() == QEvent::LayoutRequest)
+        GrowToFit(this);
+    return handled;
 }
 
 void UsersWindow::done(int result) {
