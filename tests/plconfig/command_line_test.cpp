@@ -189,6 +189,15 @@ TEST_F(PlconfigCommand, PasswdListAndRemove_WorkOnExistingUsersOnly) {
     EXPECT_EQ(out.str(), "dave\n");
 }
 
+TEST_F(PlconfigCommand, List_NoUsersFolderIsNoUsersButAnUnreadableOneFails) {
+    EXPECT_EQ(Run({"--list"}), kExitOk);
+    EXPECT_EQ(out.str(), "");
+
+    home.WriteFile("users", "a file where the folder should be");
+    EXPECT_EQ(Run({"--list"}), kExitIoFailure);
+    EXPECT_EQ(err.str().rfind("plconfig: Could not read the users folder ", 0), 0u) << err.str();
+}
+
 TEST_F(PlconfigCommand, Server_WithoutSettingsFile_WritesTheDefaultsPlusTheChange) {
     EXPECT_EQ(Run({"--server", "training.example.org:04000"}), kExitOk) << err.str();
 

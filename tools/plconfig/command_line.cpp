@@ -2,6 +2,7 @@
 #include "command_line.h"
 
 #include "password_input.h"
+#include "platform/file_system.h"
 #include "protocol/user_name.h"
 #include "server_setting.h"
 #include "user_store.h"
@@ -192,6 +193,11 @@ int RunCommand(const Options& options, const std::string& homeFolder, CommandStr
     case Action::Invalid:
         return Report(streams.err, options.problem, kExitUsage);
     case Action::ListUsers:
+        // No users folder yet means no users; one that cannot be read is a failure.
+        if (platform::FileExists(store.Folder()) &&
+            !platform::FolderSearch(store.Folder()).IsOpen())
+            return Report(streams.err, "Could not read the users folder " + store.Folder() + ".",
+                          kExitIoFailure);
         for (const std::string& user : store.ListUsers())
             streams.out << names::PrintableName(user) << '\n';
         return kExitOk;

@@ -51,9 +51,12 @@ void SyncFolder(const std::string& path) {
 
 // A folder made under `path` unless it is there already; 0 or the error.
 int MakeFolder(const std::string& path) {
-    if (::mkdir(path.c_str(), 0777) == 0 || (errno == EEXIST && platform::IsDirectory(path)))
+    if (::mkdir(path.c_str(), 0777) == 0)
         return 0;
-    return errno == EEXIST ? ENOTDIR : errno;
+    const int error = errno;
+    if (error == EEXIST)
+        return platform::IsDirectory(path) ? 0 : ENOTDIR;
+    return error;
 }
 
 // Renames `from` to `to` unless something of that name exists (a plain rename would replace
