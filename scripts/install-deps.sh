@@ -12,4 +12,5 @@ $SUDO apt-get install -y --no-install-recommends \
   libsodium-dev \
   libsqlite3-dev libasio-dev \
   libgtest-dev libgmock-dev googletest libbenchmark-dev \
-  xvfb xauth xdotool
+  xvfb xauth xdotool \
+  file desktop-file-utils
