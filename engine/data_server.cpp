@@ -369,6 +369,7 @@ void plDataServer::EndDrive() {
     if (!drove) {
         // The world never started (a failing go.tcl, say): nothing was driven, so there is
         // neither time to add nor a drive to keep a data file for.
+        drive_.endedWithoutDrive = true;
         n_printf("WARN: no drive ran since the drive began; nothing is recorded and the "
                  "progress stays as it was\n");
         return;
@@ -418,7 +419,8 @@ std::string plDataServer::FormatDriveData() const {
 
 void plDataServer::SaveDriveData() {
     if (!drive_.valid) {
-        n_printf("WARN: SaveDriveData without an ended drive; nothing saved\n");
+        if (!drive_.endedWithoutDrive)
+            n_printf("WARN: SaveDriveData without an ended drive; nothing saved\n");
         return;
     }
     std::string folder = UserFolder();

@@ -78,6 +78,7 @@ private:
 
     struct DriveRecord {
         bool valid = false;
+        bool endedWithoutDrive = false; // EndDrive found nothing driven (and said so)
         std::string world;
         std::int64_t start = 0, end = 0;
         int duration = 0;

@@ -269,7 +269,8 @@ TEST_F(DataServer, EndWithoutADrive_AddsNoTimeAndKeepsNoDataFile) {
     data->SaveDriveData();
     EXPECT_EQ(data->GetTime(), 0);
     EXPECT_FALSE(fs::exists(home / "users/ann"));
-    EXPECT_TRUE(log.Contains("no drive ran"));
+    EXPECT_EQ(log.Count("no drive ran"), 1);
+    EXPECT_EQ(log.Count("SaveDriveData without"), 0); // said once, by EndDrive
 }
 
 TEST_F(DataServer, PendingDrive_CountedExactlyWhenItsDataFileIsOnDisk) {
