@@ -20,6 +20,9 @@
 #include <memory>
 #include <set>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 // An empty 20 x 10 floor, start in the middle of the west side facing east.
@@ -311,6 +314,12 @@ TEST_F(DriveRun, MissingOrBadLayout_LoadFailsNamingTheFile) {
     EXPECT_EQ(world->Call("load", {"meshes:bad.txt"}, last), nCallStatus::Error);
     EXPECT_NE(last.find("line 3"), std::string::npos);
     EXPECT_FALSE(world->IsLoaded());
+
+    ASSERT_EQ(mkfifo((home / "worlds/Yard/meshes/fifo.txt").c_str(), 0600), 0);
+    alarm(20); // a FIFO that is waited on ends the test program
+    EXPECT_EQ(world->Call("load", {"meshes:fifo.txt"}, last), nCallStatus::Error);
+    alarm(0);
+    EXPECT_NE(last.find("fifo.txt"), std::string::npos);
 }
 
 TEST_F(DriveRun, WindowedSelfDrive_ShowsTheWorldAndEndsByItself) {

@@ -1,6 +1,10 @@
 // Local accounts: the colors file, the conversion of passwd.txt, and every refusal of the
 // offline check with its status line and box.
 #include "launcher_fixture.h"
+#include "platform/file_system.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstring>
@@ -364,6 +368,21 @@ TEST_F(PasswordStoreTest, LegacyWithoutPassword_KeptAndBoxShown) {
         EXPECT_FALSE(fs::exists(home / "users/bob/colors"));
         EXPECT_EQ(boxes.boxes.size(), 1u);
     }
+}
+
+TEST_F(PasswordStoreTest, FifoAsColorsOrPasswdTxt_AnsweredAtOnceWithTheBox) {
+    home.MakeDir("users/bob");
+    home.MakeDir("users/carol");
+    ASSERT_EQ(mkfifo((home / "users/bob/colors").c_str(), 0600), 0);
+    ASSERT_EQ(mkfifo((home / "users/carol/passwd.txt").c_str(), 0600), 0);
+    alarm(20); // a FIFO that is waited on ends the test program
+    EXPECT_FALSE(Verify("bob", "secret"));
+    EXPECT_TRUE(BoxShown("ERROR:  Password file corrupted or missing for user \"bob\"."));
+    EXPECT_FALSE(Verify("carol", "secret"));
+    EXPECT_TRUE(BoxShown("ERROR:  Password file corrupted or missing for user \"carol\"."));
+    alarm(0);
+    EXPECT_EQ(platform::GetFileKind((home / "users/carol/passwd.txt").string()),
+              platform::FileKind::Other);
 }
 
 TEST_F(PasswordStoreTest, LegacyPasswordLongerThan127_RefusedAndFileKept) {
