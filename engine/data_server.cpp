@@ -1,13 +1,18 @@
 // The data server "pldata": the user's level and driving time, and the data of each drive.
 //
-// users/<name>/progress holds "level=N\nseconds=N\ndrives=N\n" (any order). It is rewritten
-// atomically after every drive, so a crash never loses a finished drive's time. A file that
-// does not read as that is logged, kept as progress.corrupt-<timestamp> and replaced by fresh
+// users/<name>/progress holds "level=N\nseconds=N\ndrives=N\n" (any order). A file that does
+// not read as that is logged, kept as progress.corrupt-<timestamp> and replaced by fresh
 // progress. The level rule is LevelForSeconds (data_server.h): level 1 plus one level per full
 // 10 minutes driven, at most 10, never lowered.
 //
-// Each drive's data goes to users/<name>/data-<start, UTC>.txt (key=value lines). EncryptData
-// seals every plain data file with crypto_box_seal to the server's public key in
+// Each drive's data goes to users/<name>/data-<start, UTC>.txt (key=value lines). A drive is
+// counted exactly when its data file is on disk, whenever the process is killed: the save
+// first rewrites progress naming the coming file as pending ("pending-file=", with its
+// "pending-seconds="), then writes the data file (the one step that makes the drive count),
+// then rewrites progress with the drive counted in. Whoever reads progress counts a pending
+// drive only when its file (plain or sealed) exists; RefreshUser settles it and rewrites.
+//
+// EncryptData seals every plain data file with crypto_box_seal to the server's public key in
 // home:keys/server.pub, which holds the 32 key bytes either raw or as 64 hex characters (a
 // trailing line break allowed); the sealed file is <name>.sealed and the plain file is
 // removed only once the sealed one is on disk.
@@ -16,15 +21,18 @@
 #include "drive.h"
 #include "platform/file_system.h"
 #include "platform/window_system.h"
+#include "protocol/user_name.h"
 #include "runtime_classes.h"
 
 #include <sodium.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <sstream>
@@ -128,23 +136,39 @@ int LevelForSeconds(std::int64_t seconds) {
 }
 
 std::string UserFolderName(const std::string& userName) {
-    if (userName.empty() || userName == "." || userName == "..")
-        return {};
-    for (char c : userName) {
-        if (c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20)
-            return {};
-    }
-    if (Lower(userName) == "guest")
+    if (names::IsGuestName(userName))
         return "guest";
+    if (names::CheckUserName(userName) != names::NameProblem::None)
+        return {};
     return userName;
 }
+
+namespace {
+
+// A data file's name as progress may name it: one plain name inside the user's folder.
+bool IsPlainFileName(const std::string& name) {
+    if (name.empty() || name == "." || name == ".." || name.size() > 255)
+        return false;
+    for (char c : name) {
+        if (c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
 
 bool ParseProgress(const std::string& text, UserProgress& progress, std::string& error) {
     UserProgress read;
     bool haveLevel = false, haveSeconds = false, haveDrives = false;
+    bool havePendingFile = false, havePendingSeconds = false;
     std::istringstream lines(text);
     std::string line;
     int lineNo = 0;
+    auto fail = [&](const std::string& why) {
+        error = "line " + std::to_string(lineNo) + " " + why;
+        return false;
+    };
     while (std::getline(lines, line)) {
         ++lineNo;
         if (!line.empty() && line.back() == '\r')
@@ -153,44 +177,53 @@ bool ParseProgress(const std::string& text, UserProgress& progress, std::string&
             continue;
         auto equals = line.find('=');
         std::string key = line.substr(0, equals);
-        std::int64_t value = 0;
-        if (equals == std::string::npos || !ParseCount(line.substr(equals + 1), value)) {
-            error = "line " + std::to_string(lineNo) + " is not key=number: '" + line + "'";
-            return false;
-        }
-        bool* seen = key == "level"     ? &haveLevel
-                     : key == "seconds" ? &haveSeconds
-                     : key == "drives"  ? &haveDrives
-                                        : nullptr;
-        if (!seen) {
-            error = "line " + std::to_string(lineNo) + " has the unknown key '" + key + "'";
-            return false;
-        }
-        if (*seen) {
-            error = "line " + std::to_string(lineNo) + " repeats '" + key + "'";
-            return false;
-        }
+        std::string value = equals == std::string::npos ? "" : line.substr(equals + 1);
+        bool* seen = key == "level"             ? &haveLevel
+                     : key == "seconds"         ? &haveSeconds
+                     : key == "drives"          ? &haveDrives
+                     : key == "pending-file"    ? &havePendingFile
+                     : key == "pending-seconds" ? &havePendingSeconds
+                                                : nullptr;
+        if (equals == std::string::npos)
+            return fail("is not key=value: '" + line + "'");
+        if (!seen)
+            return fail("has the unknown key '" + key + "'");
+        if (*seen)
+            return fail("repeats '" + key + "'");
         *seen = true;
+        if (key == "pending-file") {
+            if (!IsPlainFileName(value))
+                return fail("names no file of the user's folder");
+            read.pending.dataFile = value;
+            continue;
+        }
+        std::int64_t number = 0;
+        if (!ParseCount(value, number))
+            return fail("is not key=number: '" + line + "'");
         if (key == "level") {
-            if (value < 1 || value > kTopLevel) {
-                error = "line " + std::to_string(lineNo) + ": level out of range 1-10";
-                return false;
-            }
-            read.level = int(value);
+            if (number < 1 || number > kTopLevel)
+                return fail("has a level out of range 1-10");
+            read.level = int(number);
         } else if (key == "seconds") {
-            read.seconds = value;
+            read.seconds = number;
+        } else if (key == "pending-seconds") {
+            read.pending.seconds = number;
         } else {
-            if (value > INT_MAX) {
-                error = "line " + std::to_string(lineNo) + ": drive count too large";
-                return false;
-            }
-            read.drives = int(value);
+            if (number >= INT_MAX)
+                return fail("has a drive count too large");
+            read.drives = int(number);
         }
     }
+    lineNo = 0;
     if (!haveLevel || !haveSeconds || !haveDrives) {
         error = std::string("missing ") + (!haveLevel     ? "level"
                                            : !haveSeconds ? "seconds"
                                                           : "drives");
+        return false;
+    }
+    if (havePendingFile != havePendingSeconds) {
+        error = havePendingFile ? "pending-file without pending-seconds"
+                                : "pending-seconds without pending-file";
         return false;
     }
     read.level = std::max(read.level, LevelForSeconds(read.seconds));
@@ -199,9 +232,23 @@ bool ParseProgress(const std::string& text, UserProgress& progress, std::string&
 }
 
 std::string FormatProgress(const UserProgress& progress) {
-    return "level=" + std::to_string(progress.level) +
-           "\nseconds=" + std::to_string(progress.seconds) +
-           "\ndrives=" + std::to_string(progress.drives) + "\n";
+    std::string text = "level=" + std::to_string(progress.level) +
+                       "\nseconds=" + std::to_string(progress.seconds) +
+                       "\ndrives=" + std::to_string(progress.drives) + "\n";
+    if (!progress.pending.dataFile.empty())
+        text += "pending-file=" + progress.pending.dataFile +
+                "\npending-seconds=" + std::to_string(progress.pending.seconds) + "\n";
+    return text;
+}
+
+UserProgress SettlePending(UserProgress progress, bool dataFileExists) {
+    if (!progress.pending.dataFile.empty() && dataFileExists) {
+        progress.seconds += progress.pending.seconds;
+        progress.drives += 1;
+        progress.level = std::max(progress.level, LevelForSeconds(progress.seconds));
+    }
+    progress.pending = PendingDrive{};
+    return progress;
 }
 
 // ---- plDataServer -------------------------------------------------------------------------
@@ -224,37 +271,58 @@ void plDataServer::SetUserName(const char* userName) {
     if (name != userName_) {
         userName_ = name;
         progress_ = UserProgress{};
+        progressRead_ = false;
+        progressUnsaved_ = false;
         drive_ = DriveRecord{};
     }
     if (UserFolderName(userName_).empty())
-        n_printf("ERROR: user name '%s' cannot name a user folder; progress is not kept\n",
-                 userName_.c_str());
+        n_printf("ERROR: user name '%s' cannot name a user folder (%s); progress is not kept\n",
+                 names::PrintableName(userName_).c_str(),
+                 names::DescribeNameProblem(names::CheckUserName(userName_)).c_str());
+}
+
+bool plDataServer::DataFileExists(const std::string& folder, const std::string& name) const {
+    return platform::FileExists(folder + name) ||
+           platform::FileExists(folder + name + kSealedSuffix);
 }
 
 void plDataServer::RefreshUser() {
     progress_ = UserProgress{};
+    progressUnsaved_ = false;
     std::string folder = UserFolder();
     if (folder.empty())
         return;
+    progressRead_ = true;
     std::string path = folder + "progress";
     if (!platform::FileExists(path))
         return;
-    std::string text;
-    if (!platform::ReadWholeFile(path, text)) {
-        n_printf("ERROR: could not read %s: %s; starting from fresh progress\n", path.c_str(),
-                 platform::GetLastErrorText().c_str());
+    std::string text, error;
+    platform::FileError readError;
+    UserProgress read;
+    bool readable = platform::ReadWholeFile(path, text, &readError);
+    if (readable && ParseProgress(text, read, error)) {
+        bool pending = !read.pending.dataFile.empty();
+        bool counted = pending && DataFileExists(folder, read.pending.dataFile);
+        progress_ = SettlePending(read, counted);
+        // A save that was cut off: the drive counts exactly when its data file was written.
+        if (pending) {
+            n_printf("Settled the drive being saved when the program last stopped: %s %s\n",
+                     read.pending.dataFile.c_str(),
+                     counted ? "is on disk and counted" : "was never written and is not counted");
+            WriteProgress(progress_);
+        }
         return;
     }
-    std::string error;
-    if (ParseProgress(text, progress_, error))
-        return;
-    progress_ = UserProgress{};
+    if (!readable)
+        error = readError.text;
+    // Kept aside, so that the progress written next cannot replace it; when even that fails,
+    // nothing is written over it.
     std::string kept = path + ".corrupt-" + FormatUtc(Now(), "%Y%m%d-%H%M%S");
-    std::error_code ec;
-    fs::rename(path, kept, ec);
-    n_printf("ERROR: corrupt progress file %s (%s); kept as %s, starting from fresh progress\n",
-             path.c_str(), error.c_str(),
-             ec ? ("(not moved: " + ec.message() + ")").c_str() : kept.c_str());
+    bool moved = platform::RenameFile(path, kept);
+    progressRead_ = moved;
+    std::string where = moved ? kept : std::string("(not moved: ") + std::strerror(errno) + ")";
+    n_printf("ERROR: %s progress file %s (%s); kept as %s, starting from fresh progress\n",
+             readable ? "corrupt" : "unreadable", path.c_str(), error.c_str(), where.c_str());
 }
 
 int plDataServer::GetTime() {
@@ -275,82 +343,61 @@ void plDataServer::BeginDrive() {
     drive_ = DriveRecord{};
 }
 
-bool plDataServer::SaveProgress() {
+bool plDataServer::WriteProgress(const UserProgress& progress) {
     std::string folder = UserFolder();
     if (folder.empty())
         return false;
     std::error_code ec;
     fs::create_directories(folder, ec);
     std::string path = folder + "progress";
-    if (!platform::WriteFileAtomically(path, FormatProgress(progress_))) {
+    platform::FileError error;
+    if (!platform::WriteFileAtomically(path, FormatProgress(progress), &error)) {
         n_printf("ERROR: could not save the progress of user '%s' to %s: %s\n", userName_.c_str(),
-                 path.c_str(), platform::GetLastErrorText().c_str());
+                 path.c_str(), error.text.c_str());
         return false;
     }
     return true;
 }
 
+// Takes the figures of the drive that ran since BeginDrive; the disk is written by
+// SaveDriveData, which counts the drive together with its data file.
 void plDataServer::EndDrive() {
-    DriveRecord record;
-    record.valid = true;
-    record.world = world_;
     const DriveFigures& figures = LastDriveFigures();
     bool drove = figuresAtBegin_ >= 0 && figures.sequence > figuresAtBegin_;
-    if (drove) {
-        if (record.world.empty())
-            record.world = figures.world;
-        record.start = figures.startTime;
-        record.end = figures.endTime;
-        record.duration = std::max(0, figures.durationSeconds);
-        record.distance = figures.distanceMetres;
-        record.collisions = figures.collisions;
-        record.landmarks = figures.landmarks;
-    } else {
-        // The world never started (a failing go.tcl, say): nothing was driven.
-        n_printf("WARN: no drive ran since the drive began; its data file has no time and "
-                 "the progress stays as it was\n");
-        record.start = driveStart_ ? driveStart_ : Now();
-        record.end = Now();
-    }
-    drive_ = record;
     figuresAtBegin_ = -1;
-
-    if (UserFolder().empty()) {
-        n_printf("ERROR: drive of user '%s' not recorded: no usable user folder\n",
-                 userName_.c_str());
+    drive_ = DriveRecord{};
+    if (!drove) {
+        // The world never started (a failing go.tcl, say): nothing was driven, so there is
+        // neither time to add nor a drive to keep a data file for.
+        drive_.endedWithoutDrive = true;
+        n_printf("WARN: no drive ran since the drive began; nothing is recorded and the "
+                 "progress stays as it was\n");
         return;
     }
-    if (!drove)
-        return;
-    progress_.seconds += record.duration;
-    progress_.drives += 1;
-    progress_.level = std::max(progress_.level, LevelForSeconds(progress_.seconds));
-    SaveProgress();
+    drive_.valid = true;
+    drive_.world = world_.empty() ? figures.world : world_;
+    drive_.start = figures.startTime;
+    drive_.end = figures.endTime;
+    drive_.duration = std::max(0, figures.durationSeconds);
+    drive_.distance = figures.distanceMetres;
+    drive_.collisions = figures.collisions;
+    drive_.landmarks = figures.landmarks;
+    if (UserFolder().empty())
+        n_printf("ERROR: drive of user '%s' not recorded: no usable user folder\n",
+                 names::PrintableName(userName_).c_str());
 }
 
-void plDataServer::SaveDriveData() {
-    if (!drive_.valid) {
-        n_printf("WARN: SaveDriveData without an ended drive; nothing saved\n");
-        return;
-    }
-    std::string folder = UserFolder();
-    if (folder.empty()) {
-        n_printf("ERROR: drive data of user '%s' not saved: no usable user folder\n",
-                 userName_.c_str());
-        return;
-    }
-    std::error_code ec;
-    fs::create_directories(folder, ec);
-
-    // Two drives that start in the same second get distinct files; a sealed file counts as
-    // taken too, or its plain twin would later be sealed over it.
+// Two drives that start in the same second get distinct files; a sealed file counts as taken
+// too, or its plain twin would later be sealed over it.
+std::string plDataServer::FreeDataFileName(const std::string& folder) const {
     std::string stem = "data-" + FormatUtc(drive_.start, "%Y%m%d-%H%M%S");
     std::string name = stem + ".txt";
-    for (int n = 2;
-         platform::FileExists(folder + name) || platform::FileExists(folder + name + kSealedSuffix);
-         ++n)
+    for (int n = 2; DataFileExists(folder, name); ++n)
         name = stem + "-" + std::to_string(n) + ".txt";
+    return name;
+}
 
+std::string plDataServer::FormatDriveData() const {
     std::ostringstream out;
     out << "user=" << OneLine(userName_) << "\n"
         << "state=" << state_ << "\n"
@@ -367,15 +414,52 @@ void plDataServer::SaveDriveData() {
         << "landmarks=" << drive_.landmarks.size() << "\n";
     for (const auto& landmark : drive_.landmarks)
         out << "landmark=" << OneLine(landmark) << "\n";
+    return out.str();
+}
 
-    std::string path = folder + name;
-    if (!platform::WriteFileAtomically(path, out.str())) {
-        n_printf("ERROR: could not write the drive data %s: %s\n", path.c_str(),
-                 platform::GetLastErrorText().c_str());
+void plDataServer::SaveDriveData() {
+    if (!drive_.valid) {
+        if (!drive_.endedWithoutDrive)
+            n_printf("WARN: SaveDriveData without an ended drive; nothing saved\n");
+        return;
+    }
+    std::string folder = UserFolder();
+    if (folder.empty()) {
+        n_printf("ERROR: drive data of user '%s' not saved: no usable user folder\n",
+                 names::PrintableName(userName_).c_str());
+        return;
+    }
+    // Counting on top of progress that was never read would write over the user's time.
+    if (!progressRead_)
+        RefreshUser();
+    if (!progressRead_) {
+        n_printf("ERROR: drive of user '%s' not saved: the progress file cannot be read\n",
+                 names::PrintableName(userName_).c_str());
+        return;
+    }
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+
+    const std::string name = FreeDataFileName(folder);
+    const std::string path = folder + name;
+    UserProgress marked = progress_;
+    marked.pending = PendingDrive{name, drive_.duration};
+    if (!WriteProgress(marked)) {
+        n_printf("ERROR: drive not saved: its data file is written only once the progress "
+                 "can name it\n");
+        return;
+    }
+    platform::FileError error;
+    if (!platform::WriteFileAtomically(path, FormatDriveData(), &error)) {
+        // The progress names a file that is not there: the drive does not count.
+        n_printf("ERROR: could not write the drive data %s: %s; the drive is not counted\n",
+                 path.c_str(), error.text.c_str());
         return;
     }
     lastDataFile_ = path;
     drive_.valid = false; // one data file per drive
+    progress_ = SettlePending(marked, true);
+    progressUnsaved_ = !WriteProgress(progress_);
     n_printf("Drive data saved to %s\n", path.c_str());
 }
 
@@ -383,6 +467,10 @@ void plDataServer::EncryptData() {
     std::string folder = UserFolder();
     if (folder.empty())
         return;
+    // A counted drive whose progress could not be rewritten: the data file still counts it,
+    // but it must not hang on that file once the file has been sent away.
+    if (progressUnsaved_)
+        progressUnsaved_ = !WriteProgress(progress_);
     std::string keyPath = pathate(GetKernel(), "home:keys/server.pub");
     if (!platform::FileExists(keyPath)) {
         n_printf("WARN: no server key at %s; drive data left unsealed\n", keyPath.c_str());
@@ -390,9 +478,11 @@ void plDataServer::EncryptData() {
     }
     std::string keyBytes, why;
     unsigned char key[crypto_box_PUBLICKEYBYTES];
-    if (!platform::ReadWholeFile(keyPath, keyBytes) || !ParseServerKey(keyBytes, key, why)) {
+    platform::FileError keyError;
+    if (!platform::ReadWholeFile(keyPath, keyBytes, &keyError) ||
+        !ParseServerKey(keyBytes, key, why)) {
         n_printf("ERROR: unusable server key at %s (%s); drive data left unsealed\n",
-                 keyPath.c_str(), why.empty() ? "unreadable" : why.c_str());
+                 keyPath.c_str(), why.empty() ? keyError.text.c_str() : why.c_str());
         return;
     }
     if (sodium_init() < 0) {
@@ -400,13 +490,15 @@ void plDataServer::EncryptData() {
         return;
     }
 
-    // Collected first: the folder changes while files are sealed.
+    // Collected first: the folder changes while files are sealed. A writer's temporary is
+    // never data, whatever its name.
     std::vector<std::string> plain;
     {
         platform::FolderSearch search(folder, "data*.*");
         platform::FolderEntry entry;
         while (search.Next(entry)) {
-            if (!entry.isDirectory && !EndsWith(Lower(entry.name), kSealedSuffix))
+            if (!entry.isDirectory && !EndsWith(Lower(entry.name), kSealedSuffix) &&
+                !platform::IsTemporaryName(entry.name))
                 plain.push_back(entry.name);
         }
     }
@@ -414,8 +506,10 @@ void plDataServer::EncryptData() {
     for (const auto& name : plain) {
         std::string path = folder + name;
         std::string bytes;
-        if (!platform::ReadWholeFile(path, bytes)) {
-            n_printf("ERROR: could not read %s; left unsealed\n", path.c_str());
+        platform::FileError readError;
+        if (!platform::ReadWholeFile(path, bytes, &readError)) {
+            n_printf("ERROR: could not read %s (%s); left unsealed\n", path.c_str(),
+                     readError.text.c_str());
             continue;
         }
         std::string sealed(bytes.size() + crypto_box_SEALBYTES, '\0');
@@ -427,16 +521,17 @@ void plDataServer::EncryptData() {
         }
         std::string target = path + kSealedSuffix;
         std::string check;
-        if (!platform::WriteFileAtomically(target, sealed) ||
+        platform::FileError writeError;
+        if (!platform::WriteFileAtomically(target, sealed, &writeError) ||
             !platform::ReadWholeFile(target, check) || check != sealed) {
             n_printf("ERROR: could not write %s: %s; %s left unsealed\n", target.c_str(),
-                     platform::GetLastErrorText().c_str(), name.c_str());
+                     writeError.text.empty() ? "read back differs" : writeError.text.c_str(),
+                     name.c_str());
             continue;
         }
-        std::error_code ec;
-        if (!fs::remove(path, ec))
+        if (!platform::RemoveFile(path))
             n_printf("WARN: sealed %s but could not remove the plain file: %s\n", name.c_str(),
-                     ec.message().c_str());
+                     std::strerror(errno));
     }
 }
 
@@ -446,6 +541,8 @@ void plDataServer::SetOnline(bool online) {
 
 void plDataServer::SendData() {
     std::string folder = UserFolder();
+    if (progressUnsaved_)
+        progressUnsaved_ = !WriteProgress(progress_);
     n_printf("Data files of user '%s' are left in %s for the launcher's upload%s\n",
              userName_.c_str(), folder.empty() ? "(no folder)" : folder.c_str(),
              online_ ? "" : " (offline)");

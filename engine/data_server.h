@@ -8,11 +8,19 @@
 #include <cstdint>
 #include <string>
 
+// The drive whose data file was being written when the progress was saved: it counts once
+// that file is on disk (plain or sealed), and not before.
+struct PendingDrive {
+    std::string dataFile; // a file name in the user's folder; "" when there is none
+    std::int64_t seconds = 0;
+};
+
 // A user's progress as kept in users/<name>/progress.
 struct UserProgress {
     int level = 1;
     std::int64_t seconds = 0;
     int drives = 0;
+    PendingDrive pending;
 };
 
 // Level 1, plus one level for every full 10 minutes driven, at most 10. A level once reached
@@ -20,13 +28,16 @@ struct UserProgress {
 int LevelForSeconds(std::int64_t seconds);
 
 // The folder name of a user under users/: "guest" in any letter case is the one guest folder.
-// Gives "" for names that are not one plain folder name (empty, ".", "..", with a slash or a
-// control character), which would otherwise reach outside the users folder.
+// Gives "" for names that the user-name rules refuse (empty, ".", "..", a slash, a control
+// character, too long, not UTF-8): such a name could reach outside the users folder.
 std::string UserFolderName(const std::string& userName);
 
-// Reads "level=N\nseconds=N\ndrives=N\n"; false with the reason for anything else.
+// Reads "level=N\nseconds=N\ndrives=N\n", with "pending-file=<name>\npending-seconds=N\n"
+// when a drive was being saved; false with the reason for anything else.
 bool ParseProgress(const std::string& text, UserProgress& progress, std::string& error);
 std::string FormatProgress(const UserProgress& progress);
+// The progress with its pending drive counted (when `dataFileExists`) or dropped.
+UserProgress SettlePending(UserProgress progress, bool dataFileExists);
 
 class plDataServer : public plData {
 public:
@@ -50,18 +61,24 @@ public:
     const std::string& LastDataFile() const { return lastDataFile_; }
 
 private:
-    bool SaveProgress();
+    bool WriteProgress(const UserProgress& progress);
+    bool DataFileExists(const std::string& folder, const std::string& name) const;
+    std::string FreeDataFileName(const std::string& folder) const;
+    std::string FormatDriveData() const;
 
     std::string userName_;
     std::string state_, organization_, dataId_;
     std::string world_;
     bool online_ = false;
-    UserProgress progress_;
+    UserProgress progress_;        // as counted: never holds a pending drive
+    bool progressRead_ = false;    // RefreshUser has read the user's file
+    bool progressUnsaved_ = false; // the last rewrite failed; retried at the next step
     std::int64_t driveStart_ = 0;
     int figuresAtBegin_ = -1; // sequence of the drive figures when BeginDrive ran
 
     struct DriveRecord {
         bool valid = false;
+        bool endedWithoutDrive = false; // EndDrive found nothing driven (and said so)
         std::string world;
         std::int64_t start = 0, end = 0;
         int duration = 0;

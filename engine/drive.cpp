@@ -1,25 +1,17 @@
-// The drive: the wheelchair simulation, the world and observer objects, and the drive window
-// (a top-down view of the world with the user's avatar). Without a display, or when the
-// world's go.tcl asks for it, the chair drives itself for a set time so that runs end alone.
+// The drive: the wheelchair simulation, the world and observer objects. The drive window is
+// drive_view.cpp. Without a display, or when the world's go.tcl asks for it, the chair drives
+// itself for a set time so that runs end alone.
 #include "drive.h"
 
+#include "drive_view.h"
 #include "engine/services.h"
-#include "gfx_server.h"
 #include "platform/file_system.h"
 #include "platform/window_system.h"
 #include "runtime_classes.h"
-#include "scene_objects.h"
+#include "tcl_server.h"
 
 #include <QApplication>
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QEventLoop>
-#include <QKeyEvent>
-#include <QPainter>
-#include <QPushButton>
-#include <QScreen>
-#include <QTimer>
-#include <QWidget>
 
 #include <algorithm>
 #include <chrono>
@@ -77,11 +69,14 @@ bool DisplayAvailable() {
     return !platform::Headless() && qobject_cast<QApplication*>(QCoreApplication::instance());
 }
 
-std::string FormatClock(double seconds) {
-    int total = int(seconds);
-    char text[32];
-    std::snprintf(text, sizeof text, "%02d:%02d:%02d", total / 3600, (total / 60) % 60, total % 60);
-    return text;
+// Why /usr/share/scene/world holds no loaded world, for the log and for the user.
+std::string WhyNoWorld() {
+    const ScriptRunReport& last = LastScriptRun();
+    if (last.failed)
+        return last.script + " failed: " + last.error;
+    if (!last.script.empty())
+        return last.script + " ran without loading a world at /usr/share/scene/world.";
+    return "No world is loaded at /usr/share/scene/world.";
 }
 
 } // namespace
@@ -90,7 +85,8 @@ std::string FormatClock(double seconds) {
 
 DriveSimulation::DriveSimulation(WorldLayout layout, double speedScale, double axisOffsetFeet)
     : layout_(std::move(layout)), speedScale_(speedScale),
-      axisOffset_(axisOffsetFeet * kFeetToMetres), heading_(layout_.startHeading) {
+      axisOffset_(axisOffsetFeet * kFeetToMetres), heading_(layout_.startHeading),
+      landmarkDone_(layout_.landmarks.size(), 0) {
     // The layout's start is where the seat stands; the axis lies behind or ahead of it.
     Vec2 dir = Direction(heading_);
     axis_ = {layout_.start.x + axisOffset_ * dir.x, layout_.start.y + axisOffset_ * dir.y};
@@ -117,7 +113,7 @@ bool DriveSimulation::Blocked(Vec2 c) const {
 }
 
 bool DriveSimulation::HasReached(const std::string& landmark) const {
-    return std::find(reached_.begin(), reached_.end(), landmark) != reached_.end();
+    return reachedNames_.count(landmark) != 0;
 }
 
 std::vector<std::string> DriveSimulation::Advance(double seconds, DriveInput input) {
@@ -157,12 +153,19 @@ std::vector<std::string> DriveSimulation::Step(double dt, DriveInput input) {
         ++collisions_;
     touching_ = blocked;
 
+    // Each landmark is looked at until its name is reached, and a name is looked up in a set:
+    // a step stays linear in the landmarks however many are reached at once.
     std::vector<std::string> reachedNow;
     Vec2 c = Centre();
-    for (const auto& landmark : layout_.landmarks) {
+    for (size_t i = 0; i < layout_.landmarks.size(); ++i) {
+        if (landmarkDone_[i])
+            continue;
+        const LayoutLandmark& landmark = layout_.landmarks[i];
         double dx = c.x - landmark.centre.x, dy = c.y - landmark.centre.y;
-        if (std::sqrt(dx * dx + dy * dy) <= landmark.radius + kChairRadius &&
-            !HasReached(landmark.name)) {
+        if (std::sqrt(dx * dx + dy * dy) > landmark.radius + kChairRadius)
+            continue;
+        landmarkDone_[i] = 1;
+        if (reachedNames_.insert(landmark.name).second) {
             reached_.push_back(landmark.name);
             reachedNow.push_back(landmark.name);
         }
@@ -261,292 +264,6 @@ nCallStatus nWorld::Call(const std::string& method, const std::vector<std::strin
     return nRoot::Call(method, args, result);
 }
 
-// ---- drive window -------------------------------------------------------------------------
-
-namespace {
-
-struct AvatarLook {
-    QColor colour{128, 128, 128};
-    std::string label;
-    QColor labelColour{255, 255, 255};
-};
-
-template <typename Colour> QColor ToQColor(const Colour& c) {
-    auto channel = [](float v) { return std::clamp(int(std::lround(v * 255.0f)), 0, 255); };
-    return QColor(channel(c.r), channel(c.g), channel(c.b));
-}
-
-AvatarLook ReadAvatarLook(nKernelServer* kernel) {
-    AvatarLook look;
-    if (!kernel)
-        return look;
-    Rgba colour;
-    auto* env = dynamic_cast<nEnv*>(kernel->Lookup("/usr/share/scene/avmodel/color"));
-    auto* material = dynamic_cast<nMaterialNode*>(
-        kernel->Lookup("/usr/share/scene/avmodel/matlib/dynamic_color"));
-    if (env && env->GetString() && ColourByName(env->GetString(), colour))
-        look.colour = ToQColor(colour);
-    else if (material)
-        look.colour = ToQColor(material->GetDiffuse());
-    if (auto* label = dynamic_cast<zuwLabel*>(
-            kernel->Lookup("/usr/share/scene/avmodel/labelnode/flip/label"));
-        label && label->isShown()) {
-        look.label = label->getText();
-        look.labelColour = ToQColor(label->getColor());
-    }
-    return look;
-}
-
-// The window of a drive: the world from above, the avatar, the time driven, and a Leave
-// button. It only shows and collects keys; the simulation is driven from outside.
-class DriveView : public QWidget {
-public:
-    DriveView(const DriveSimulation& simulation, std::string worldName, AvatarLook look, int level)
-        : simulation_(simulation), worldName_(std::move(worldName)), look_(std::move(look)),
-          level_(level) {
-        setWindowTitle(QString::fromStdString("Pelora - " + worldName_));
-        setFocusPolicy(Qt::StrongFocus);
-        setAttribute(Qt::WA_DeleteOnClose, false);
-        leave_ = new QPushButton(QStringLiteral("Leave"), this);
-        leave_->setFocusPolicy(Qt::NoFocus);
-        connect(leave_, &QPushButton::clicked, this, [this] { RequestLeave(); });
-    }
-
-    DriveInput Input() const {
-        return {double(up_) - double(down_), double(right_) - double(left_)};
-    }
-    bool LeaveRequested() const { return leaveRequested_; }
-    std::function<void()> onLeave;
-
-protected:
-    void resizeEvent(QResizeEvent*) override { leave_->setGeometry(width() - 90, 8, 80, 28); }
-
-    void keyPressEvent(QKeyEvent* event) override {
-        if (event->key() == Qt::Key_Escape) {
-            RequestLeave();
-            return;
-        }
-        if (!SetKey(event->key(), true))
-            QWidget::keyPressEvent(event);
-    }
-
-    void keyReleaseEvent(QKeyEvent* event) override {
-        if (event->isAutoRepeat() || !SetKey(event->key(), false))
-            QWidget::keyReleaseEvent(event);
-    }
-
-    void closeEvent(QCloseEvent* event) override {
-        RequestLeave();
-        QWidget::closeEvent(event);
-    }
-
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.fillRect(rect(), QColor(40, 44, 52));
-        const WorldLayout& layout = simulation_.Layout();
-        const int top = 44, margin = 16;
-        double scale = std::min((width() - 2.0 * margin) / layout.width,
-                                (height() - top - 2.0 * margin) / layout.depth);
-        scale = std::max(scale, 1.0);
-        double ox = (width() - layout.width * scale) / 2.0;
-        double oy = top + std::max(double(margin), (height() - top - layout.depth * scale) / 2.0);
-        auto at = [&](Vec2 v) { return QPointF(ox + v.x * scale, oy + v.y * scale); };
-
-        p.fillRect(QRectF(at({0, 0}), at({layout.width, layout.depth})), QColor(214, 206, 188));
-        p.setPen(QPen(QColor(70, 60, 50), std::max(3.0, scale * 0.15)));
-        p.drawRect(QRectF(at({0, 0}), at({layout.width, layout.depth})));
-        for (const auto& wall : layout.walls)
-            p.drawLine(at(wall.a), at(wall.b));
-
-        QFont small = font();
-        small.setPointSize(9);
-        p.setFont(small);
-        for (const auto& landmark : layout.landmarks) {
-            bool reached = simulation_.HasReached(landmark.name);
-            p.setPen(QPen(reached ? QColor(30, 130, 60) : QColor(200, 120, 20), 2));
-            p.setBrush(reached ? QColor(120, 200, 140, 160) : QColor(250, 200, 90, 160));
-            double r = landmark.radius * scale;
-            p.drawEllipse(at(landmark.centre), r, r);
-            p.setPen(Qt::black);
-            p.drawText(at(landmark.centre) + QPointF(-r, r + 12),
-                       QString::fromStdString(landmark.name));
-        }
-
-        Vec2 c = simulation_.Centre();
-        Vec2 dir = Direction(simulation_.Heading());
-        double r = DriveSimulation::kChairRadius * scale;
-        // The chair from above: the seat in the avatar's colour between its two wheels.
-        p.save();
-        p.translate(at(c));
-        p.rotate(simulation_.Heading());
-        p.setPen(Qt::NoPen);
-        p.setBrush(QColor(30, 30, 34));
-        p.drawRoundedRect(QRectF(-0.6 * r, -r, 1.2 * r, 0.3 * r), 2, 2);
-        p.drawRoundedRect(QRectF(-0.6 * r, 0.7 * r, 1.2 * r, 0.3 * r), 2, 2);
-        p.setPen(QPen(look_.colour.darker(160), 2));
-        p.setBrush(look_.colour);
-        p.drawRoundedRect(QRectF(-0.75 * r, -0.65 * r, 1.5 * r, 1.3 * r), 4, 4);
-        p.restore();
-        p.setPen(QPen(Qt::black, 3));
-        p.drawLine(at(c), at({c.x + dir.x * DriveSimulation::kChairRadius * 1.6,
-                              c.y + dir.y * DriveSimulation::kChairRadius * 1.6}));
-        if (!look_.label.empty()) {
-            QFont bold = small;
-            bold.setBold(true);
-            p.setFont(bold);
-            QString label = QString::fromStdString(look_.label);
-            QFontMetrics metrics(bold);
-            QRectF box(0, 0, metrics.horizontalAdvance(label) + 8, metrics.height() + 2);
-            box.moveCenter(at(c) - QPointF(0, r + box.height() / 2 + 4));
-            p.setPen(Qt::NoPen);
-            p.setBrush(QColor(255, 255, 255, 210));
-            p.drawRoundedRect(box, 3, 3);
-            p.setPen(look_.labelColour);
-            p.drawText(box, Qt::AlignCenter, label);
-        }
-
-        QFont heading = font();
-        heading.setPointSize(13);
-        heading.setBold(true);
-        p.setFont(heading);
-        p.setPen(Qt::white);
-        p.drawText(QPointF(12, 28), QString::fromStdString(worldName_));
-        p.setFont(small);
-        std::string status = "Time " + FormatClock(simulation_.Elapsed()) + "    Level " +
-                             std::to_string(level_) + "    Collisions " +
-                             std::to_string(simulation_.Collisions()) +
-                             "    Arrow keys drive, Esc leaves";
-        p.drawText(QPointF(std::max(200, width() / 3), 28), QString::fromStdString(status));
-    }
-
-private:
-    bool SetKey(int key, bool down) {
-        switch (key) {
-        case Qt::Key_Up:
-            up_ = down;
-            return true;
-        case Qt::Key_Down:
-            down_ = down;
-            return true;
-        case Qt::Key_Left:
-            left_ = down;
-            return true;
-        case Qt::Key_Right:
-            right_ = down;
-            return true;
-        default:
-            return false;
-        }
-    }
-
-    void RequestLeave() {
-        if (leaveRequested_)
-            return;
-        leaveRequested_ = true;
-        if (onLeave)
-            onLeave();
-    }
-
-    const DriveSimulation& simulation_;
-    std::string worldName_;
-    AvatarLook look_;
-    int level_;
-    QPushButton* leave_;
-    bool up_ = false, down_ = false, left_ = false, right_ = false;
-    bool leaveRequested_ = false;
-};
-
-using LandmarkReport = std::function<void(const std::vector<std::string>&)>;
-
-// Self-driving without a window: steps faster than real time, one simulated second a tick,
-// inside a nested loop so that Qt (and through it the script layer) stays serviced.
-void RunHeadless(DriveSimulation& simulation, double seconds, const LandmarkReport& report) {
-    AutoPilot pilot;
-    auto stepOnce = [&] {
-        for (int i = 0; i < 30 && simulation.Elapsed() + 1e-9 < seconds; ++i) {
-            double dt = std::min(DriveSimulation::kStep, seconds - simulation.Elapsed());
-            report(simulation.Advance(dt, pilot.Next(simulation, dt)));
-        }
-    };
-    if (!QCoreApplication::instance()) {
-        while (simulation.Elapsed() + 1e-9 < seconds)
-            stepOnce();
-        return;
-    }
-    QEventLoop loop;
-    QTimer timer;
-    QObject::connect(&timer, &QTimer::timeout, &loop, [&] {
-        stepOnce();
-        if (simulation.Elapsed() + 1e-9 >= seconds)
-            loop.quit();
-    });
-    timer.start(0);
-    loop.exec();
-}
-
-void RunWithWindow(nKernelServer* kernel, DriveSimulation& simulation, double autoSeconds,
-                   const std::string& worldName, int level, const LandmarkReport& report) {
-    DisplayMode mode{};
-    mode.width = 1024;
-    mode.height = 768;
-    auto* render =
-        kernel ? dynamic_cast<nRenderServer*>(kernel->Lookup("/sys/servers/gfx")) : nullptr;
-    if (render) {
-        mode = render->GetMode();
-        if (!render->IsDisplayOpen())
-            render->OpenDisplay();
-    }
-
-    DriveView view(simulation, worldName, ReadAvatarLook(kernel), level);
-    QEventLoop loop;
-    view.onLeave = [&loop] { loop.quit(); };
-    if (mode.fullscreen) {
-        // Without a window manager full screen is only a wish: cover the screen ourselves.
-        if (QScreen* screen = QGuiApplication::primaryScreen())
-            view.setGeometry(screen->geometry());
-        view.showFullScreen();
-    } else {
-        view.resize(std::max(320, mode.width), std::max(240, mode.height));
-        view.show();
-    }
-    view.activateWindow();
-    view.setFocus();
-
-    AutoPilot pilot;
-    QElapsedTimer clock;
-    clock.start();
-    qint64 last = 0;
-    QTimer timer;
-    QObject::connect(&timer, &QTimer::timeout, &loop, [&] {
-        qint64 now = clock.elapsed();
-        // A stalled event loop must not make the chair jump through a wall.
-        double dt = std::min(0.1, (now - last) / 1000.0);
-        last = now;
-        if (autoSeconds > 0) {
-            dt = std::min(dt, autoSeconds - simulation.Elapsed());
-            double done = 0;
-            while (done + 1e-9 < dt) {
-                double step = std::min(DriveSimulation::kStep, dt - done);
-                report(simulation.Advance(step, pilot.Next(simulation, step)));
-                done += step;
-            }
-        } else {
-            report(simulation.Advance(dt, view.Input()));
-        }
-        view.update();
-        if (autoSeconds > 0 && simulation.Elapsed() + 1e-9 >= autoSeconds)
-            loop.quit();
-    });
-    timer.start(16);
-    if (!view.LeaveRequested())
-        loop.exec();
-    timer.stop();
-    view.hide();
-}
-
-} // namespace
-
 // ---- nobserver ----------------------------------------------------------------------------
 
 bool nObserver::Start(std::string& error) {
@@ -557,8 +274,27 @@ bool nObserver::Start(std::string& error) {
     nKernelServer* kernel = GetKernel();
     auto* world =
         kernel ? dynamic_cast<nWorld*>(kernel->Lookup("/usr/share/scene/world")) : nullptr;
+    // A self-driving length and the summary setting hold for one drive: the next world's
+    // go.tcl and the launcher set their own.
+    double autoSeconds = autoDriveSeconds;
+    autoDriveSeconds = 0;
+    bool summary = showSummary;
+    showSummary = true;
+    bool display = DisplayAvailable();
     if (!world || !world->IsLoaded()) {
-        error = "no world loaded at /usr/share/scene/world";
+        std::string why = WhyNoWorld();
+        error = "no world loaded at /usr/share/scene/world (" + why + ")";
+        // Headless, or when nobody waits at the end, the error goes back at once (and to the
+        // log); with a window the user is told until they go on.
+        if (display && summary) {
+            running = true;
+            auto* current =
+                kernel ? dynamic_cast<nEnv*>(kernel->Lookup("/usr/share/scene/currentworld"))
+                       : nullptr;
+            ShowWorldNotLoaded(kernel, current && current->GetString() ? current->GetString() : "",
+                               why);
+            running = false;
+        }
         return false;
     }
     running = true;
@@ -567,10 +303,6 @@ bool nObserver::Start(std::string& error) {
         ~Running() { flag = false; }
     } runningGuard{running};
 
-    // A self-driving length holds for one drive: the next world's go.tcl sets its own.
-    double autoSeconds = autoDriveSeconds;
-    autoDriveSeconds = 0;
-    bool display = DisplayAvailable();
     if (!display && autoSeconds <= 0)
         autoSeconds = kDefaultHeadlessSeconds;
 
@@ -589,7 +321,8 @@ bool nObserver::Start(std::string& error) {
                          std::chrono::system_clock::now().time_since_epoch())
                          .count();
     if (display)
-        RunWithWindow(kernel, simulation, autoSeconds, worldName, level, report);
+        RunWithWindow(kernel, simulation, WindowedDrive{worldName, level, autoSeconds, summary},
+                      report);
     else
         RunHeadless(simulation, autoSeconds, report);
 
@@ -643,6 +376,12 @@ nCallStatus nObserver::Call(const std::string& method, const std::vector<std::st
         if (!number(0, kMaxAutoDriveSeconds, value))
             return nCallStatus::Error;
         autoDriveSeconds = value;
+    } else if (method == "setsummary") {
+        if (args.size() != 1 || (args[0] != "true" && args[0] != "false")) {
+            result = "setsummary: expected true or false, got '" + JoinWords(args) + "'";
+            return nCallStatus::Error;
+        }
+        showSummary = args[0] == "true";
     } else if (method == "setlevel") {
         if (!number(0, 1000, value) || value != std::floor(value)) {
             result =

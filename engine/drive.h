@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <sstream>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 struct Vec2 {
@@ -189,7 +190,9 @@ private:
     int collisions_ = 0;
     double elapsed_ = 0;
     bool touching_ = false;
-    std::vector<std::string> reached_;
+    std::vector<std::string> reached_;             // names, in the order first reached
+    std::unordered_set<std::string> reachedNames_; // the same, for O(1) look-ups
+    std::vector<char> landmarkDone_;               // per layout landmark: its name is reached
 };
 
 // A deterministic self-driver: straight ahead until a wall stops the chair, then a quarter
@@ -246,6 +249,9 @@ public:
     double speedScale = 1.0;
     double axisOffset = -0.75;   // feet
     double autoDriveSeconds = 0; // 0: the user drives (self-driving anyway when headless)
+    // With a window: show at the end what the drive was (or why there was none) and wait for
+    // the user. "setsummary false" turns it off for the next drive (a quick start).
+    bool showSummary = true;
     int level = 1;
     bool running = false;
 };

@@ -2,6 +2,7 @@
 #include "engine/kernel.h"
 
 #include "format_text.h"
+#include "platform/file_system.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -12,7 +13,7 @@
 namespace {
 
 struct LogState {
-    std::FILE* file = nullptr;
+    platform::UniqueFile file;
     std::string path;
     nLogHook hook;
     nBarfHandler barf;
@@ -27,16 +28,16 @@ LogState& State() {
 
 void nKernelServer::Log(const char* path) {
     auto& s = State();
-    if (s.file) {
-        std::fclose(s.file);
-        s.file = nullptr;
-    }
+    s.file.reset();
     if (!path)
         return;
     s.path = path;
-    s.file = std::fopen(path, "a");
+    // Only a regular file: a FIFO in the log's place would hold the start-up forever.
+    platform::FileError error;
+    s.file = platform::OpenFileForAppending(path, &error);
     if (!s.file)
-        std::fprintf(stderr, "pelox: cannot open the engine log %s\n", path);
+        std::fprintf(stderr, "pelox: cannot open the engine log %s: %s\n", path,
+                     error.text.c_str());
 }
 
 void n_printf(const char* format, ...) {
@@ -47,8 +48,8 @@ void n_printf(const char* format, ...) {
 
     auto& s = State();
     if (s.file) {
-        std::fwrite(text.data(), 1, text.size(), s.file);
-        std::fflush(s.file);
+        std::fwrite(text.data(), 1, text.size(), s.file.get());
+        std::fflush(s.file.get());
     }
     if (s.hook)
         s.hook(text);

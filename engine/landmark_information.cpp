@@ -12,11 +12,13 @@
 #include <algorithm>
 #include <filesystem>
 #include <memory>
-#include <sstream>
+#include <string_view>
+#include <unordered_set>
 
 namespace {
 
 using LandmarkMap = std::map<std::string, std::vector<std::string>>;
+using LandmarkIndex = std::map<std::string, std::unordered_set<std::string>>;
 
 std::unique_ptr<plLandmarkInformation>& Instance() {
     static std::unique_ptr<plLandmarkInformation> instance;
@@ -24,37 +26,64 @@ std::unique_ptr<plLandmarkInformation>& Instance() {
 }
 nKernelServer* g_instanceKernel = nullptr;
 
-void AddLandmark(LandmarkMap& map, const std::string& world, const std::string& landmark) {
+// Lists keep the order landmarks were first reached in; the index answers "already there?"
+// in O(1), so that a file or drive with a great many landmarks stays linear.
+void AddLandmark(LandmarkMap& map, LandmarkIndex& index, const std::string& world,
+                 const std::string& landmark) {
     auto& list = map[world];
-    if (std::find(list.begin(), list.end(), landmark) == list.end())
+    if (index[world].insert(landmark).second)
         list.push_back(landmark);
 }
 
-LandmarkMap ParseLandmarks(const std::string& text, const std::string& path) {
+LandmarkMap ParseLandmarks(const std::string& text, const std::string& path, LandmarkIndex& index) {
     LandmarkMap map;
-    std::istringstream lines(text);
-    std::string line;
-    std::string world;
-    bool haveWorld = false;
+    index.clear();
+    std::vector<std::string>* list = nullptr;
+    std::unordered_set<std::string>* known = nullptr;
+    size_t start = 0;
     int lineNo = 0;
-    while (std::getline(lines, line)) {
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string_view line(text.data() + start, end - start);
+        start = end + 1;
         ++lineNo;
         if (!line.empty() && line.back() == '\r')
-            line.pop_back();
+            line.remove_suffix(1);
         if (line.empty() || line[0] == '#')
             continue;
-        if (line.rfind("world=", 0) == 0) {
-            world = line.substr(6);
-            haveWorld = true;
-            map[world];
-        } else if (line.rfind("landmark=", 0) == 0 && haveWorld) {
-            AddLandmark(map, world, line.substr(9));
+        if (line.substr(0, 6) == "world=") {
+            std::string world(line.substr(6));
+            list = &map[world];
+            known = &index[world];
+        } else if (line.substr(0, 9) == "landmark=" && list) {
+            std::string landmark(line.substr(9));
+            if (known->insert(landmark).second)
+                list->push_back(std::move(landmark));
         } else {
             n_printf("WARN: %s line %d: not a landmark entry, skipped: %s\n", path.c_str(), lineNo,
-                     line.c_str());
+                     std::string(line).c_str());
         }
     }
     return map;
+}
+
+// The landmarks file as it is on disk (nothing when there is none); false when a file is
+// there but cannot be read, which must then not be written over.
+bool ReadLandmarks(const std::string& path, LandmarkMap& map, LandmarkIndex& index) {
+    map.clear();
+    index.clear();
+    std::string text;
+    platform::FileError error;
+    if (platform::ReadWholeFile(path, text, &error)) {
+        map = ParseLandmarks(text, path, index);
+        return true;
+    }
+    if (!platform::FileExists(path))
+        return true;
+    n_printf("ERROR: %s cannot be read: %s\n", path.c_str(), error.text.c_str());
+    return false;
 }
 
 std::string FormatLandmarks(const LandmarkMap& map, const std::string& user) {
@@ -86,9 +115,8 @@ std::string LandmarkFile(nKernelServer* kernel, const std::string& user) {
 plLandmarkInformation::plLandmarkInformation(nKernelServer* kernel, std::string userName)
     : kernel_(kernel), userName_(std::move(userName)) {
     std::string path = LandmarkFile(kernel_, userName_);
-    std::string text;
-    if (!path.empty() && platform::ReadWholeFile(path, text))
-        reached_ = ParseLandmarks(text, path);
+    if (!path.empty())
+        ReadLandmarks(path, reached_, known_);
 }
 
 plLandmarkInformation* plLandmarkInformation::getInstance(nKernelServer* kernel,
@@ -120,7 +148,7 @@ void plLandmarkInformation::landmarkReached(const std::string& landmark) {
                  landmark.c_str());
         return;
     }
-    AddLandmark(reached_, world_, OneLine(landmark));
+    AddLandmark(reached_, known_, world_, OneLine(landmark));
 }
 
 void plLandmarkInformation::saveLandmarkInfo() {
@@ -133,20 +161,25 @@ void plLandmarkInformation::saveLandmarkInfo() {
         return;
     }
     LandmarkMap merged;
-    std::string text;
-    if (platform::ReadWholeFile(path, text))
-        merged = ParseLandmarks(text, path);
+    LandmarkIndex mergedIndex;
+    if (!ReadLandmarks(path, merged, mergedIndex)) {
+        n_printf("ERROR: landmarks of user '%s' not saved: %s is kept as it is\n",
+                 userName_.c_str(), path.c_str());
+        return;
+    }
     for (const auto& [world, landmarks] : reached_) {
         merged[world];
+        mergedIndex[world];
         for (const auto& landmark : landmarks)
-            AddLandmark(merged, world, landmark);
+            AddLandmark(merged, mergedIndex, world, landmark);
     }
     std::error_code ec;
     std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
-    if (!platform::WriteFileAtomically(path, FormatLandmarks(merged, userName_))) {
-        n_printf("ERROR: could not write %s: %s\n", path.c_str(),
-                 platform::GetLastErrorText().c_str());
+    platform::FileError error;
+    if (!platform::WriteFileAtomically(path, FormatLandmarks(merged, userName_), &error)) {
+        n_printf("ERROR: could not write %s: %s\n", path.c_str(), error.text.c_str());
         return;
     }
     reached_ = std::move(merged);
+    known_ = std::move(mergedIndex);
 }

@@ -70,6 +70,8 @@ int Fail(Tcl_Interp* interp, const std::string& message) {
     return TCL_ERROR;
 }
 
+ScriptRunReport g_lastScriptRun;
+
 // Nested pumps: a long command started by a click during another one's wait keeps the
 // windows live too, but the nesting is bounded.
 constexpr int kMaxQtPumpDepth = 4;
@@ -539,8 +541,13 @@ bool nTclServer::RunCommand(const char* command, std::string& result) {
         [&] { return Tcl_EvalEx(interp, text.data(), int(text.size()), TCL_EVAL_GLOBAL); }, result);
 }
 
+const ScriptRunReport& LastScriptRun() {
+    return g_lastScriptRun;
+}
+
 bool nTclServer::RunScript(const char* path, std::string& result) {
     std::string name = path ? path : "";
+    g_lastScriptRun = ScriptRunReport{name, false, {}};
     std::string resolved = core_->ResolvePath(name);
     std::error_code ec;
     if (name.empty() || !std::filesystem::is_regular_file(resolved, ec)) {
@@ -548,10 +555,11 @@ bool nTclServer::RunScript(const char* path, std::string& result) {
         if (resolved != name)
             result += " (" + resolved + ")";
         n_printf("ERROR: script %s: %s\n", name.c_str(), result.c_str());
+        g_lastScriptRun = ScriptRunReport{name, true, result};
         return false;
     }
     Tcl_Interp* interp = core_->interp;
-    return core_->Evaluate(
+    bool ok = core_->Evaluate(
         name, true,
         [&] {
             // Tcl takes file names in UTF-8 and turns them back into the system's bytes.
@@ -560,6 +568,9 @@ bool nTclServer::RunScript(const char* path, std::string& result) {
             return Tcl_EvalFile(interp, Tcl_DStringValue(&utf.ds));
         },
         result);
+    // Scripts run by this one have reported on themselves; this is the outer one's outcome.
+    g_lastScriptRun = ScriptRunReport{name, !ok, ok ? std::string() : result};
+    return ok;
 }
 
 bool nTclServer::ProcessEvents() {

@@ -12,6 +12,15 @@
 struct Tcl_Interp;
 struct TclCore;
 
+// How the most recent RunScript of any script server ended. The drive tells the user from it
+// why a world's go.tcl loaded no world.
+struct ScriptRunReport {
+    std::string script; // as given to RunScript
+    bool failed = false;
+    std::string error; // the error message when it failed
+};
+const ScriptRunReport& LastScriptRun();
+
 class nTclServer : public nScriptServer {
 public:
     nTclServer();

@@ -23,8 +23,9 @@ void CloseSetupWindow(platform::HWND window) {
 }
 
 // Gives true when the fresh settings object must not reach the user's file during the
-// opening (the file exists but could not be read: it is left as it is until a choice of the
-// user's is stored).
+// opening: something that is not a regular file stands in its place, or a damaged file could
+// not be set aside. A damaged file that could be set aside does not get here: its readable
+// values are loaded (UserSettings keeps them).
 bool LoadUserSettings() {
     try {
         g_state.userSettings = new UserSettings(g_state.userName);

@@ -3,6 +3,7 @@
 #include "config/config.h"
 #include "engine/kernel.h"
 #include "platform/file_system.h"
+#include "protocol/user_name.h"
 #include "resource.h"
 #include "settings/user_settings.h"
 
@@ -53,7 +54,13 @@ void FillVehicleList() {
         // A longer name would not fit vehicleType; cutting it would name another folder.
         if (entry.name.size() >= size_t(kNameSize)) {
             n_printf("WARN %s/%d: vehicle folder name longer than %d characters left out: %s\n",
-                     __FILE__, __LINE__, kNameSize - 1, entry.name.c_str());
+                     __FILE__, __LINE__, kNameSize - 1, names::PrintableName(entry.name).c_str());
+            continue;
+        }
+        // The list shows text: such a name would come back from it as another name.
+        if (!names::IsValidUtf8(entry.name)) {
+            n_printf("WARN %s/%d: vehicle folder name that is not UTF-8 left out: %s\n", __FILE__,
+                     __LINE__, names::PrintableName(entry.name).c_str());
             continue;
         }
         platform::ComboBoxAddString(g_state.setupWindow, IDC_SETUP_VEHICLE, entry.name);

@@ -3,6 +3,7 @@
 #include "config/config.h"
 #include "engine/kernel.h"
 #include "platform/file_system.h"
+#include "protocol/user_name.h"
 #include "resource.h"
 #include "settings/user_settings.h"
 
@@ -20,11 +21,6 @@ bool IsWorldFolderName(const std::string& name) {
     return strcasecmp(name.c_str(), "Performance_Test") != 0 &&
            strcasecmp(name.c_str(), "CVS") != 0;
 }
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
 } // namespace
 
@@ -46,9 +42,15 @@ const char* DifficultyLabel(int difficulty) {
 }
 
 int ReadDifficulty(const std::string& path) {
-    File file(std::fopen(path.c_str(), "r"));
-    if (!file)
+    platform::FileError error;
+    platform::UniqueFile file = platform::OpenFileForReading(path, &error);
+    if (!file) {
+        // A FIFO or folder in its place is never waited on or read.
+        if (error.kind == platform::FileError::Kind::NotRegularFile)
+            n_printf("WARN %s/%d: %s %s; 1 is used\n", __FILE__, __LINE__, path.c_str(),
+                     error.text.c_str());
         return 1;
+    }
 
     int c = std::getc(file.get());
     while (c != EOF && std::isspace(c))
@@ -96,7 +98,13 @@ void BuildWorldCatalogue(const std::string& worldsFolder, std::list<WorldEntry>&
         // A longer name would not fit worldName; cutting it would name another folder.
         if (entry.name.size() >= size_t(kNameSize)) {
             n_printf("WARN %s/%d: world folder name longer than %d characters left out: %s\n",
-                     __FILE__, __LINE__, kNameSize - 1, entry.name.c_str());
+                     __FILE__, __LINE__, kNameSize - 1, names::PrintableName(entry.name).c_str());
+            continue;
+        }
+        // The list shows text: such a name would come back from it as another name.
+        if (!names::IsValidUtf8(entry.name)) {
+            n_printf("WARN %s/%d: world folder name that is not UTF-8 left out: %s\n", __FILE__,
+                     __LINE__, names::PrintableName(entry.name).c_str());
             continue;
         }
         int difficulty = ReadDifficulty(worldsFolder + entry.name + "/difficulty");

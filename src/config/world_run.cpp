@@ -145,6 +145,9 @@ void startWorld() {
     }
 
     g_state.inWorld = 1;
+    // Nobody waits at the end of a quick start's drive: no summary to dismiss.
+    if (g_state.quickStart)
+        RunCommand("/observer.setsummary false");
     RunCommand("/observer.start"); // the whole drive
     RunCommand("/sys/servers/gfx.closedisplay");
     platform::HWND progress = CreateProgressWindow();

@@ -6,7 +6,10 @@
 
 #include "kernel.h"
 
+#include <map>
 #include <string>
+#include <unordered_set>
+#include <vector>
 
 // Script server, class "ntclserver", at /sys/servers/script.
 class nScriptServer : public nRoot {
@@ -94,6 +97,8 @@ private:
     std::string userName_;
     std::string world_;
     std::map<std::string, std::vector<std::string>> reached_;
+    // The same landmarks as sets, so that recording one stays O(1) however many there are.
+    std::map<std::string, std::unordered_set<std::string>> known_;
 };
 
 // Widgets of the engine's own user interface.

@@ -112,10 +112,13 @@ void InitLoginWindow() {
 
     BootstrapEngine();
 
-    CopyName(g_state.userName, "guest");
+    std::string storedName = "guest";
     if (g_state.globalSettings)
-        CopyName(g_state.userName, g_state.globalSettings->getUserName());
-    platform::SetDlgItemText(window, IDC_LOGIN_USERNAME, g_state.userName);
+        storedName = g_state.globalSettings->getUserName();
+    // The edit gets the stored name uncut: one too long for the name fields is refused by
+    // VerifyUser, never cut into the name of another user.
+    CopyName(g_state.userName, storedName);
+    platform::SetDlgItemText(window, IDC_LOGIN_USERNAME, storedName);
 
     char welcome[64];
     std::snprintf(welcome, sizeof welcome, "Welcome to Pelora Version %s", kVersionText);

@@ -6,16 +6,18 @@
 #include "accounts/password_file.h"
 #include "engine/kernel.h"
 #include "platform/file_system.h"
+#include "protocol/user_name.h"
 #include "resource.h"
 #include "settings/global_settings.h"
 
 #include <cstdio>
 #include <cstring>
-#include <strings.h>
 
 namespace {
 
-constexpr int kMaxTypedText = 119;
+// The edits are read whole: a name or password that does not fit is refused, never cut (a cut
+// name would be another user's).
+constexpr int kWholeEdit = 1 << 16;
 
 void SetStatus(const std::string& text) {
     platform::SetDlgItemText(g_state.loginWindow, IDC_LOGIN_STATUS, text);
@@ -41,6 +43,23 @@ std::string Format(const char* format, const char* name) {
 bool IsPlainName(const std::string& name) {
     return name.find('/') == std::string::npos && name.find('\\') == std::string::npos &&
            name != "." && name != "..";
+}
+
+// The refusal of a name that no user can have: too long for the name fields, or holding
+// what the data server cannot keep (control characters, bytes that are not UTF-8). Empty
+// when the name may name a user.
+std::string NameRefusal(const std::string& name) {
+    names::NameProblem problem = names::CheckUserName(name);
+    switch (problem) {
+    case names::NameProblem::TooLong:
+        return "That user name is too long.  " + names::DescribeNameProblem(problem);
+    case names::NameProblem::ControlCharacter:
+    case names::NameProblem::NotUtf8:
+        return "User \"" + names::PrintableName(name) + "\" cannot be used.  " +
+               names::DescribeNameProblem(problem);
+    default:
+        return "";
+    }
 }
 
 } // namespace
@@ -79,16 +98,19 @@ bool VerifyUser() {
     platform::SetCursor(platform::LoadSystemCursor(platform::IDC_WAIT));
     SetStatus("Verifying username and password...");
 
-    CopyName(g_state.userName, platform::GetDlgItemText(window, IDC_LOGIN_USERNAME, kMaxTypedText));
-    const std::string userName = g_state.userName;
-
-    if (strcasecmp(g_state.userName, "guest") == 0) {
+    const std::string userName = platform::GetDlgItemText(window, IDC_LOGIN_USERNAME, kWholeEdit);
+    g_state.userName[0] = '\0'; // only a name that may name a user is taken
+    if (names::IsGuestName(userName)) {
+        CopyName(g_state.userName, userName);
         if (g_state.globalSettings)
             g_state.globalSettings->setUserName("");
         return true;
     }
     if (userName.empty())
         return Refuse("Please enter a user name.");
+    if (std::string refusal = NameRefusal(userName); !refusal.empty())
+        return Refuse(refusal);
+    CopyName(g_state.userName, userName); // fits: at most kMaxUserNameBytes
 
     // The stored spelling is looked up ignoring case, so that a name in the wrong case is
     // told apart from one that does not exist also on a case-sensitive disk.
@@ -112,12 +134,12 @@ bool VerifyUser() {
         return true;
     }
 
-    const std::string typed = platform::GetDlgItemText(window, IDC_LOGIN_PASSWORD, kMaxTypedText);
+    const std::string typed = platform::GetDlgItemText(window, IDC_LOGIN_PASSWORD, kWholeEdit);
     if (typed.empty())
         return Refuse("Please enter a password.");
     if (!LoadUserPassword(usersFolder, userName, stored))
         return false;
-    if (std::strcmp(typed.c_str(), stored) == 0)
+    if (typed == stored)
         return true;
     return Refuse(Format("Password invalid for user \"%s\".  Please try again.", g_state.userName));
 }

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <random>
 
@@ -38,6 +39,12 @@ public:
     }
     int Get() const { return fd_; }
     bool IsOpen() const { return fd_ >= 0; }
+    // Hands the descriptor over; this object no longer closes it.
+    int Release() {
+        int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
     // Gives false when close reports an error (a late write error shows up here).
     bool Close() {
         if (fd_ < 0) {
@@ -134,22 +141,145 @@ std::string WithoutTrailingSeparators(std::string path) {
     return path;
 }
 
-// A name beside `path` that no other writer (this process or another) picks at the same time.
+constexpr char kTemporaryPrefix[] = ".pelora-tmp-";
+
+FileChangeHook g_changeHook = nullptr;
+
+void Announce(FileChange change, const std::string& path) {
+    if (g_changeHook)
+        g_changeHook(change, path);
+}
+
+void SetError(FileError* error, FileError::Kind kind, std::string text) {
+    if (error) {
+        error->kind = kind;
+        error->text = std::move(text);
+    }
+}
+
+const char* NotAFileText(mode_t mode) {
+    if (S_ISDIR(mode))
+        return "is a folder, not a file";
+    if (S_ISFIFO(mode))
+        return "is a FIFO (named pipe), not a file";
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return "is a device, not a file";
+    if (S_ISSOCK(mode))
+        return "is a socket, not a file";
+    return "is not a regular file";
+}
+
+// False (with the reason) when something other than a regular file stands at `path`.
+bool RefuseNonRegular(const struct stat& info, FileError* error) {
+    if (S_ISREG(info.st_mode))
+        return true;
+    SetError(error, FileError::Kind::NotRegularFile, NotAFileText(info.st_mode));
+    errno = S_ISDIR(info.st_mode) ? EISDIR : ENOTSUP;
+    return false;
+}
+
+// Opens `path` only when it is a regular file. Looked at before the open, so that a device
+// is never opened, and after it, with the open made non-blocking so that a FIFO swapped in
+// between cannot hold the caller either.
+int OpenRegularFile(const std::string& path, int flags, FileError* error) {
+    struct stat info;
+    if (::stat(path.c_str(), &info) == 0) {
+        if (!RefuseNonRegular(info, error))
+            return -1;
+    } else if (errno != ENOENT || !(flags & O_CREAT)) {
+        SetError(error, FileError::Kind::CannotOpen, std::strerror(errno));
+        return -1;
+    }
+    int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        SetError(error, FileError::Kind::CannotOpen, std::strerror(errno));
+        return -1;
+    }
+    FileDescriptor file(fd);
+    if (::fstat(fd, &info) != 0) {
+        SetError(error, FileError::Kind::CannotOpen, std::strerror(errno));
+        return -1;
+    }
+    if (!RefuseNonRegular(info, error))
+        return -1;
+    int status = ::fcntl(fd, F_GETFL);
+    if (status < 0 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
+        SetError(error, FileError::Kind::CannotOpen, std::strerror(errno));
+        return -1;
+    }
+    return file.Release();
+}
+
+UniqueFile OpenAsStream(const std::string& path, int flags, const char* mode, FileError* error) {
+    int fd = OpenRegularFile(path, flags, error);
+    if (fd < 0)
+        return nullptr;
+    std::FILE* stream = ::fdopen(fd, mode);
+    if (!stream) {
+        SetError(error, FileError::Kind::CannotOpen, std::strerror(errno));
+        ::close(fd);
+    }
+    return UniqueFile(stream);
+}
+
+// A name in the folder of `path` that no other writer (this process or another) picks at the
+// same time, and that no data or settings pattern matches.
 std::string TemporaryNameFor(const std::string& path) {
     static std::atomic<unsigned> counter{0};
     static thread_local std::mt19937 random{std::random_device{}()};
-    char suffix[64];
-    std::snprintf(suffix, sizeof suffix, ".tmp-%ld-%u-%08x", static_cast<long>(::getpid()),
-                  counter.fetch_add(1), static_cast<unsigned>(random()));
-    return path + suffix;
+    char name[96];
+    std::snprintf(name, sizeof name, "%s%ld-%u-%08x", kTemporaryPrefix,
+                  static_cast<long>(::getpid()), counter.fetch_add(1),
+                  static_cast<unsigned>(random()));
+    std::string folder = ParentFolder(path);
+    return path.find(kPathSeparator) == std::string::npos ? std::string(name)
+                                                          : folder + kPathSeparator + name;
 }
 
-// Temporaries of writers that were killed before their rename: "<name>.tmp-<pid>-..." whose
-// process is gone. Temporaries of live processes (a writer at work) are left alone.
-void RemoveStaleTemporaries(const std::string& path) {
-    std::string folder = ParentFolder(path);
-    std::string::size_type slash = path.find_last_of(kPathSeparator);
-    std::string prefix = (slash == std::string::npos ? path : path.substr(slash + 1)) + ".tmp-";
+// Reads a run of decimal digits at `pos`; false when there is none.
+bool ReadDigits(const std::string& text, size_t& pos, long& value) {
+    size_t start = pos;
+    value = 0;
+    while (pos < text.size() && std::isdigit(static_cast<unsigned char>(text[pos])) &&
+           pos - start < 18) {
+        value = value * 10 + (text[pos] - '0');
+        ++pos;
+    }
+    return pos > start;
+}
+
+// The process id of the writer whose temporary this is; 0 when the name is no temporary.
+long TemporaryWriter(const std::string& name) {
+    long pid = 0;
+    long number = 0;
+    const size_t prefixLength = sizeof kTemporaryPrefix - 1;
+    if (name.compare(0, prefixLength, kTemporaryPrefix) == 0) {
+        size_t pos = prefixLength;
+        if (ReadDigits(name, pos, pid) && pos < name.size() && name[pos] == '-')
+            return pid;
+        return 0;
+    }
+    // Earlier versions: "<file>.tmp-<pid>-<count>-<8 hex digits>".
+    size_t at = name.rfind(".tmp-");
+    if (at == std::string::npos || at == 0)
+        return 0;
+    size_t pos = at + 5;
+    if (!ReadDigits(name, pos, pid) || pos >= name.size() || name[pos++] != '-')
+        return 0;
+    if (!ReadDigits(name, pos, number) || pos >= name.size() || name[pos++] != '-')
+        return 0;
+    if (name.size() - pos != 8)
+        return 0;
+    for (; pos < name.size(); ++pos) {
+        if (!std::isxdigit(static_cast<unsigned char>(name[pos])))
+            return 0;
+    }
+    return pid;
+}
+
+// Temporaries of writers that were killed before their rename, whatever file they were
+// writing. Temporaries of live processes (a writer at work) are left alone.
+void RemoveStaleTemporaries(const std::string& folder) {
     std::vector<std::string> stale;
     {
         std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.c_str()));
@@ -158,12 +288,8 @@ void RemoveStaleTemporaries(const std::string& path) {
         }
         while (dirent* found = ::readdir(dir.get())) {
             std::string name = found->d_name;
-            if (name.compare(0, prefix.size(), prefix) != 0) {
-                continue;
-            }
-            char* end = nullptr;
-            long pid = std::strtol(name.c_str() + prefix.size(), &end, 10);
-            if (pid <= 0 || *end != '-' || pid == static_cast<long>(::getpid())) {
+            long pid = TemporaryWriter(name);
+            if (pid <= 0 || pid == static_cast<long>(::getpid())) {
                 continue;
             }
             if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
@@ -172,7 +298,7 @@ void RemoveStaleTemporaries(const std::string& path) {
         }
     }
     for (const std::string& name : stale) {
-        ::unlink(name.c_str());
+        RemoveFile(name);
     }
 }
 
@@ -290,54 +416,98 @@ std::string StoredName(const std::string& path) {
     return caseless;
 }
 
-bool WriteFileAtomically(const std::string& path, const std::string& bytes) {
+UniqueFile OpenFileForReading(const std::string& path, FileError* error) {
+    return OpenAsStream(path, O_RDONLY, "rb", error);
+}
+
+UniqueFile OpenFileForAppending(const std::string& path, FileError* error) {
+    return OpenAsStream(path, O_WRONLY | O_APPEND | O_CREAT, "ab", error);
+}
+
+bool IsTemporaryName(const std::string& name) {
+    return TemporaryWriter(name) > 0;
+}
+
+bool RemoveFile(const std::string& path) {
+    Announce(FileChange::Remove, path);
+    return ::unlink(path.c_str()) == 0;
+}
+
+bool RenameFile(const std::string& from, const std::string& to) {
+    Announce(FileChange::Rename, to);
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+void SetFileChangeHook(FileChangeHook hook) {
+    g_changeHook = hook;
+}
+
+bool WriteFileAtomically(const std::string& path, const std::string& bytes, FileError* error) {
+    auto failed = [error](FileError::Kind kind) {
+        SetError(error, kind, std::strerror(errno));
+        return false;
+    };
     if (path.empty()) {
         errno = EINVAL;
+        return failed(FileError::Kind::CannotOpen);
+    }
+    // Only a regular file is replaced: a folder, FIFO or device in its place stays as it is.
+    struct stat existing;
+    bool exists = ::stat(path.c_str(), &existing) == 0;
+    if (exists && !RefuseNonRegular(existing, error)) {
         return false;
     }
     std::string temporary;
     FileDescriptor file;
     for (int attempt = 0; attempt < 16 && !file.IsOpen(); ++attempt) {
         temporary = TemporaryNameFor(path);
+        Announce(FileChange::CreateTemporary, temporary);
         file.Reset(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
         if (!file.IsOpen() && errno != EEXIST) {
-            return false;
+            return failed(FileError::Kind::CannotOpen);
         }
     }
     if (!file.IsOpen()) {
-        return false;
+        return failed(FileError::Kind::CannotOpen);
     }
-    auto fail = [&temporary]() {
+    auto fail = [&temporary, &failed]() {
         int saved = errno;
         ::unlink(temporary.c_str());
         errno = saved;
-        return false;
+        return failed(FileError::Kind::WriteFailed);
     };
     // An existing file keeps its permissions across the replacement.
-    struct stat existing;
-    if (::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
+    if (exists) {
         ::fchmod(file.Get(), existing.st_mode & 07777);
     }
-    if (!WriteAll(file.Get(), bytes) || ::fsync(file.Get()) != 0 || !file.Close()) {
+    Announce(FileChange::Write, temporary);
+    if (!WriteAll(file.Get(), bytes)) {
         return fail();
     }
+    Announce(FileChange::Flush, temporary);
+    if (::fsync(file.Get()) != 0 || !file.Close()) {
+        return fail();
+    }
+    Announce(FileChange::Rename, path);
     if (::rename(temporary.c_str(), path.c_str()) != 0) {
         return fail();
     }
     // The rename itself is durable only once the folder is flushed.
-    FileDescriptor folder(::open(ParentFolder(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!folder.IsOpen()) {
-        return false;
+    std::string folder = ParentFolder(path);
+    Announce(FileChange::Flush, folder);
+    FileDescriptor folderFile(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folderFile.IsOpen()) {
+        return failed(FileError::Kind::WriteFailed);
     }
-    if (::fsync(folder.Get()) != 0 && errno != EINVAL) {
-        return false;
+    if (::fsync(folderFile.Get()) != 0 && errno != EINVAL) {
+        return failed(FileError::Kind::WriteFailed);
     }
-    RemoveStaleTemporaries(path);
+    RemoveStaleTemporaries(folder);
     return true;
 }
 
-bool ReadWholeFile(const std::string& path, std::string& bytes) {
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+bool ReadWholeFile(const std::string& path, std::string& bytes, FileError* error) {
+    FileDescriptor file(OpenRegularFile(path, O_RDONLY, error));
     if (!file.IsOpen()) {
         return false;
     }
@@ -349,6 +519,7 @@ bool ReadWholeFile(const std::string& path, std::string& bytes) {
             if (errno == EINTR) {
                 continue;
             }
+            SetError(error, FileError::Kind::ReadFailed, std::strerror(errno));
             return false;
         }
         if (got == 0) {

@@ -1,8 +1,9 @@
 // Files, folders and processes as the launcher uses them: file attributes, folder searches
-// that are closed on every way out, the current directory, durable file replacement and a
-// child process that is waited for.
+// that are closed on every way out, the current directory, durable file replacement, files
+// opened only when they are regular files, and a child process that is waited for.
 #pragma once
 
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -49,10 +50,54 @@ bool MatchesPattern(const std::string& name, const std::string& pattern);
 // folder ignoring letter case and gives the stored spelling ("" when not found).
 std::string StoredName(const std::string& path);
 
+// Why a file could not be opened, read or written, for the log and for a person.
+struct FileError {
+    enum class Kind {
+        None,
+        CannotOpen,     // missing, no permission, ...: the system's reason in `text`
+        NotRegularFile, // a folder, FIFO, device or socket stands where a file is expected
+        ReadFailed,
+        WriteFailed,
+    };
+    Kind kind = Kind::None;
+    std::string text;
+};
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
+
+// Opens a regular file (symbolic links followed) for binary reading. Anything else in its
+// place is refused at once: a FIFO is never waited on, a folder or device never read.
+UniqueFile OpenFileForReading(const std::string& path, FileError* error = nullptr);
+// Opens a regular file for appending, making it when it is missing; refuses as above.
+UniqueFile OpenFileForAppending(const std::string& path, FileError* error = nullptr);
+
+// The whole of a regular file (refused as OpenFileForReading refuses).
+bool ReadWholeFile(const std::string& path, std::string& bytes, FileError* error = nullptr);
+
 // Writes the bytes to a temporary file beside `path`, flushes it to disk and renames it over
-// `path`, so that a crash leaves the old file or the new one, never a torn one.
-bool WriteFileAtomically(const std::string& path, const std::string& bytes);
-bool ReadWholeFile(const std::string& path, std::string& bytes);
+// `path`, so that a crash leaves the old file or the new one, never a torn one. Refuses to
+// replace anything but a regular file. Afterwards removes the temporaries that writers killed
+// before their rename left in that folder, whatever file they were writing.
+bool WriteFileAtomically(const std::string& path, const std::string& bytes,
+                         FileError* error = nullptr);
+
+// Temporaries are named ".pelora-tmp-<pid>-..." so that no pattern for data or settings
+// files, no catalogue and no user list ever takes one for real content. Also true for the
+// "<file>.tmp-<pid>-<n>-<hex>" names that earlier versions used.
+bool IsTemporaryName(const std::string& name);
+
+// Removes a file / renames one, as the atomic writer's steps do (announced to the hook below).
+bool RemoveFile(const std::string& path);
+bool RenameFile(const std::string& from, const std::string& to);
+
+// Every change the writers above make to the disk is announced to the hook just before it is
+// made, so that a test can kill the process or fail at any one of them.
+enum class FileChange { CreateTemporary, Write, Flush, Rename, Remove };
+using FileChangeHook = void (*)(FileChange change, const std::string& path);
+void SetFileChangeHook(FileChangeHook hook);
 
 // Runs a program and waits for it to end; gives its exit code, or -1 when it did not start.
 int SpawnAndWait(const std::string& program, const std::vector<std::string>& arguments);

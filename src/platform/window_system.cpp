@@ -2,6 +2,7 @@
 // registered resources, pictures and icons, geometry, timers, message boxes, error texts,
 // the desktop's web handler, the graphics check and the reset for tests.
 #include "dialog_window.h"
+#include "platform/file_system.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -177,11 +178,20 @@ void RegisterCursorResource(int id, const std::string& qtResourcePath, int hotX,
 // ---- bitmaps and icons -------------------------------------------------------------------------
 
 HBITMAP LoadBitmapFile(const std::string& path) {
-    const QString name = QString::fromUtf8(path);
-    QImage image(name);
+    // Read through the regular-file check: a FIFO in a thumbnail's place must not hang the
+    // window that shows it.
+    std::string bytes;
+    FileError error;
+    if (!ReadWholeFile(path, bytes, &error)) {
+        SetLastErrorText(error.kind == FileError::Kind::NotRegularFile
+                             ? "The image file is not a regular file."
+                             : "The system cannot find the file specified.");
+        return nullptr;
+    }
+    QImage image =
+        QImage::fromData(reinterpret_cast<const uchar*>(bytes.data()), int(bytes.size()));
     if (image.isNull()) {
-        SetLastErrorText(QFileInfo::exists(name) ? "The image file is invalid."
-                                                 : "The system cannot find the file specified.");
+        SetLastErrorText("The image file is invalid.");
         return nullptr;
     }
     R().loadedBitmapFiles.push_back(std::make_unique<BitmapObject>(BitmapObject{image}));

@@ -3,6 +3,7 @@
 #include "settings/user_settings.h"
 
 #include "platform/c_locale.h"
+#include "protocol/user_name.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -19,8 +20,11 @@ constexpr const char* kSpeedScale = "speed-scale";
 constexpr float kDefaultSpeedScale = 1.0f;
 constexpr float kDefaultAxisOffset = -0.75f;
 
+// Guest in any letter case is the one guest, whose folder is users/guest: on a case-sensitive
+// disk "users/GUEST" would not exist and every choice would be lost.
 std::string FileNameFor(const std::string& userName) {
-    return "users/" + userName + "/userSettings";
+    return "users/" + (names::IsGuestName(userName) ? std::string("guest") : userName) +
+           "/userSettings";
 }
 
 std::string NumberText(float value) {
@@ -41,7 +45,7 @@ UserSettings::UserSettings() = default;
 
 UserSettings::UserSettings(std::string userName) : ownerName(std::move(userName)) {
     setFilename(FileNameFor(ownerName));
-    load();
+    loadKeepingReadable();
     if (getValue(kSpeedScale).empty()) {
         setSpeedScale(kDefaultSpeedScale);
     }

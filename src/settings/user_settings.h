@@ -9,8 +9,10 @@
 class UserSettings : public PersistentSettings {
 public:
     UserSettings();
-    // Loads users/<name>/userSettings; FileException from the load is not caught. Fills
-    // speed-scale 1.0 and axis-offset -0.75 when they are missing or empty.
+    // Loads users/<name>/userSettings (users/guest for guest in any letter case), keeping
+    // every value that reads from a damaged file (see loadKeepingReadable); FileException
+    // from the load is not caught. Fills speed-scale 1.0 and axis-offset -0.75 when they are
+    // missing or empty.
     explicit UserSettings(std::string userName);
     ~UserSettings() override;
 

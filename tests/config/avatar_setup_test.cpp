@@ -135,6 +135,25 @@ TEST_F(AvatarSetup, FolderMissing_ShowsMessageAndLetsTheNextRunTryAgain) {
     EXPECT_EQ(Index(kLoad), -1);
 }
 
+// Once the folder is there, the next run loads the model instead of driving without one
+// (the remembered vehicle was cleared by the failure).
+TEST_F(AvatarSetup, FolderMissingThenRestored_NextRunLoadsTheModel) {
+    CopyName(g_state.vehicleType, "late");
+    bool first = true, second = false;
+    InSetupWindow([&] {
+        first = setUpAvatar();
+        home.MakeDir("avatars/late");
+        second = setUpAvatar();
+    });
+    EXPECT_FALSE(first);
+    EXPECT_TRUE(second);
+    EXPECT_EQ(boxes->boxes.size(), 1u);
+    EXPECT_EQ(script->CountCommands("new n3dnode /usr/share/scene/avmodel"), 1);
+    EXPECT_NE(kernel->Lookup("/usr/share/scene/avmodel"), nullptr);
+    EXPECT_EQ(modelFolder, Canonical(home.path() / "avatars/late"));
+    EXPECT_STREQ(g_state.loadedVehicleType, "late");
+}
+
 TEST_F(AvatarSetup, FolderMissingAfterAnotherVehicle_ReleasesTheOldModel) {
     ASSERT_TRUE(setUpAvatar());
     CopyName(g_state.vehicleType, "lost");

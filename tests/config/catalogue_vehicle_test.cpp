@@ -110,6 +110,15 @@ TEST_F(VehicleCatalogueTest, OverlongFolderName_LeftOutAndLogged) {
     EXPECT_TRUE(log.Contains(longName));
 }
 
+TEST_F(VehicleCatalogueTest, FolderNameNotUtf8_LeftOutAndNamedSafelyInTheLog) {
+    AddVehicle("Fa\xdf"
+               "bar"); // Latin-1
+    AddVehicle("Plain");
+    auto opened = OpenAvatarGroup();
+    EXPECT_EQ(opened.vehicles, std::vector<std::string>{"Plain"});
+    EXPECT_TRUE(log.Contains("not UTF-8 left out: Fa\\xDFbar\n"));
+}
+
 TEST_F(VehicleCatalogueTest, NoVehicles_FieldKeptAndStoredAsItWas) {
     CopyName(g_state.vehicleType, "Earlier");
     auto opened = OpenAvatarGroup();

@@ -7,6 +7,9 @@
 #include <list>
 #include <random>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 class WorldCatalogueTest : public SetupTest {
@@ -138,6 +141,31 @@ TEST_F(WorldCatalogueTest, OverlongFolderName_LeftOutAndLogged) {
     EXPECT_TRUE(log.Contains(longName));
 }
 
+TEST_F(WorldCatalogueTest, FolderNameNotUtf8_LeftOutAndNamedSafelyInTheLog) {
+    AddWorld("Caf\xe9", "1");      // Latin-1
+    AddWorld("Half\xe2\x82", "1"); // a cut sequence
+    AddWorld("Caf\xc3\xa9", "2");  // the same word in UTF-8
+    auto items = OpenWorldList();
+    EXPECT_EQ(items, std::vector<std::string>{"Caf\xc3\xa9"});
+    EXPECT_TRUE(log.Contains("not UTF-8 left out: Caf\\xE9\n"));
+    EXPECT_TRUE(log.Contains("not UTF-8 left out: Half\\xE2\\x82\n"));
+    for (const auto& line : log.lines)
+        EXPECT_EQ(line.find('\xe9'), std::string::npos) << line;
+}
+
+TEST_F(WorldCatalogueTest, FifoAsDifficultyOrThumbnail_AnsweredAtOnce) {
+    AddWorld("Pipes");
+    ASSERT_EQ(mkfifo((home / "worlds/Pipes/difficulty").c_str(), 0600), 0);
+    ASSERT_EQ(mkfifo((home / "worlds/Pipes/thumb.bmp").c_str(), 0600), 0);
+    alarm(20); // a FIFO that is waited on ends the test program
+    std::string label;
+    auto items = OpenWorldList(&label);
+    alarm(0);
+    EXPECT_EQ(items, std::vector<std::string>{"Pipes"});
+    EXPECT_EQ(label, "Very easy");
+    EXPECT_TRUE(log.Contains("is a FIFO (named pipe), not a file; 1 is used"));
+}
+
 TEST_F(WorldCatalogueTest, OpeningTwice_GivesSameListWithoutDuplicates) {
     AddWorld("A", "2");
     AddWorld("B", "1");
@@ -207,7 +235,9 @@ TEST_F(WorldCatalogueTest, WorldWithoutThumbnail_KeepsPictureButUpdatesLabelAndS
 
 TEST_F(WorldCatalogueTest, BuildOnRandomFolders_EqualsInsertionWalk) {
     std::mt19937 random(20261206);
-    const std::string letters = "aAbBzZ_09\xe9";
+    // Letters of one byte and of two (an e with an accent, above every ASCII byte).
+    const std::vector<std::string> letters = {"a", "A", "b", "B", "z",
+                                              "Z", "_", "0", "9", "\xc3\xa9"};
     for (int round = 0; round < 5; ++round) {
         std::filesystem::remove_all(home / "worlds");
         home.MakeDir("worlds");

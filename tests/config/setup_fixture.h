@@ -69,6 +69,8 @@ protected:
 
     // The user's settings as the window makes them: loaded, or fresh when there is no file.
     static void MakeUserSettings() {
+        delete g_state.userSettings; // a second opening in one test replaces the first's
+        g_state.userSettings = nullptr;
         try {
             g_state.userSettings = new UserSettings("alice");
         } catch (const FileException&) {

@@ -2,9 +2,15 @@
 // offline narrowing, closing, and the user's settings across openings.
 #include "settings/global_settings.h"
 
+#include "platform/file_system.h"
 #include "setup_fixture.h"
 #include <QApplication>
 #include <QTest>
+
+#include <filesystem>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -329,31 +335,90 @@ TEST_F(UserSetupTest, LogoutAndLogin_ChoicesSurvive) {
     EXPECT_STREQ(g_state.vehicleColor, "Green");
 }
 
-TEST_F(UserSetupTest, UnreadableSettingsFile_LeftAloneUntilUserChooses) {
+TEST_F(UserSetupTest, OneBadLineInSettings_EveryOtherChoiceKeptAndTheFileAside) {
     AddContent();
-    const std::string broken = "gender=female\nthis line has no equals sign\n";
-    WriteUserSettings(broken);
-    std::string vehicleBefore;
+    AddVehicle("Sport");
+    const std::string damaged = "gender=female\n"
+                                "vehicle-type=Sport\n"
+                                "vehicle-color=Blue\n"
+                                "this line has no equals sign\n"
+                                "world=Park\n"
+                                "speed-scale=0.700000\n"
+                                "axis-offset=-0.250000\n";
+    WriteUserSettings(damaged);
+    std::string world, color, vehicle;
+    int female = -1;
     RunSetup(false, [&](platform::HWND window) {
-        EXPECT_EQ(home.ReadFile("users/alice/userSettings"), broken);
-        EXPECT_EQ(platform::IsDlgButtonChecked(window, IDC_SETUP_MALE), platform::BST_CHECKED);
-        vehicleBefore = Selected(window, IDC_SETUP_VEHICLE);
+        world = Selected(window, IDC_SETUP_WORLD);
+        color = Selected(window, IDC_SETUP_COLOR);
+        vehicle = Selected(window, IDC_SETUP_VEHICLE);
+        female = platform::IsDlgButtonChecked(window, IDC_SETUP_FEMALE);
+        Choose(window, IDC_SETUP_COLOR, 2); // a first click: Yellow
     });
-    EXPECT_EQ(log.Count("Caught exception while loading user settings: "), 1);
-    EXPECT_EQ(log.Count("User settings file did not exist"), 0);
-    EXPECT_EQ(home.ReadFile("users/alice/userSettings"), broken);
-    // The simulation still gets usable adjustments.
-    EXPECT_EQ(Script().CountCommands("skill::set_speed 1.000000"), 1);
-    EXPECT_EQ(Script().CountCommands("set_avatar_center -0.750000"), 1);
+    EXPECT_EQ(world, "Park");
+    EXPECT_EQ(color, "Blue");
+    EXPECT_EQ(vehicle, "Sport");
+    EXPECT_EQ(female, platform::BST_CHECKED);
+    EXPECT_EQ(Script().CountCommands("skill::set_speed 0.700000"), 1);
+    EXPECT_EQ(Script().CountCommands("set_avatar_center -0.250000"), 1);
 
-    RunSetup(false, [&](platform::HWND window) {
-        Choose(window, IDC_SETUP_COLOR, 2); // Yellow
-    });
+    // The click stored its choice beside everything else that was read.
     EXPECT_EQ(StoredValue("vehicle-color"), "Yellow");
-    EXPECT_EQ(StoredValue("vehicle-type"), vehicleBefore);
-    EXPECT_EQ(StoredValue("gender"), "male");
-    EXPECT_EQ(StoredValue("speed-scale"), "1.000000");
-    EXPECT_EQ(StoredValue("axis-offset"), "-0.750000");
+    EXPECT_EQ(StoredValue("vehicle-type"), "Sport");
+    EXPECT_EQ(StoredValue("gender"), "female");
+    EXPECT_EQ(StoredValue("world"), "Park");
+    EXPECT_EQ(StoredValue("speed-scale"), "0.700000");
+    EXPECT_EQ(StoredValue("axis-offset"), "-0.250000");
+
+    int aside = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(home / "users/alice")) {
+        std::string name = entry.path().filename().string();
+        if (name.rfind("userSettings.corrupt-", 0) == 0) {
+            ++aside;
+            EXPECT_EQ(home.ReadFile("users/alice/" + name), damaged);
+        }
+    }
+    EXPECT_EQ(aside, 1);
+    EXPECT_TRUE(log.Contains("users/alice/userSettings, line 4: no '=' after the key"));
+    EXPECT_EQ(log.Count("Caught exception while loading user settings: "), 0);
+}
+
+TEST_F(UserSetupTest, FifoInPlaceOfSettings_OpensAtOnceAndTheFifoStays) {
+    AddContent();
+    ASSERT_EQ(mkfifo((home / "users/alice/userSettings").c_str(), 0600), 0);
+    alarm(20); // a FIFO that is waited on ends the test program
+    int male = -1;
+    RunSetup(false, [&](platform::HWND window) {
+        male = platform::IsDlgButtonChecked(window, IDC_SETUP_MALE);
+        Choose(window, IDC_SETUP_COLOR, 2);
+    });
+    alarm(0);
+    EXPECT_EQ(male, platform::BST_CHECKED);
+    EXPECT_EQ(log.Count("Caught exception while loading user settings: "), 1);
+    EXPECT_TRUE(log.Contains("is a FIFO (named pipe), not a file"));
+    EXPECT_EQ(platform::GetFileKind((home / "users/alice/userSettings").string()),
+              platform::FileKind::Other);
+    EXPECT_EQ(Script().CountCommands("skill::set_speed 1.000000"), 1);
+}
+
+TEST_F(UserSetupTest, GuestInCapitals_KeepsChoicesAcrossTwoOpenings) {
+    AddContent();
+    home.MakeDir("users/guest");
+    CopyName(g_state.userName, "GUEST");
+    RunSetup(false, [&](platform::HWND window) {
+        Choose(window, IDC_SETUP_WORLD, 1); // Park
+        Choose(window, IDC_SETUP_COLOR, 4); // Blue
+    });
+    EXPECT_FALSE(std::filesystem::exists(home / "users/GUEST"));
+    std::string world, color;
+    CopyName(g_state.userName, "Guest");
+    RunSetup(false, [&](platform::HWND window) {
+        world = Selected(window, IDC_SETUP_WORLD);
+        color = Selected(window, IDC_SETUP_COLOR);
+    });
+    EXPECT_EQ(world, "Park");
+    EXPECT_EQ(color, "Blue");
+    EXPECT_EQ(log.Count("Could not write settings file"), 0);
 }
 
 } // namespace

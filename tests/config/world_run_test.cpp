@@ -309,15 +309,23 @@ TEST_F(WorldRun, AvatarFolderMissing_EndsTheRunBeforeTheWorld) {
     EXPECT_EQ(kernel->Lookup("/usr/share/scene/currentworld"), nullptr);
 }
 
-TEST_F(WorldRun, QuickStart_LeavesSetupWindowHidden) {
+TEST_F(WorldRun, QuickStart_LeavesSetupWindowHiddenAndAsksForNoSummary) {
     g_state.quickStart = 1;
     bool visibleAfter = true;
     InSetupWindow([&] {
         startWorld();
         visibleAfter = platform::IsWindowVisible(g_state.setupWindow);
     });
-    EXPECT_NE(Index("command /observer.start"), -1);
+    int noSummary = Index("command /observer.setsummary false");
+    EXPECT_NE(noSummary, -1);
+    EXPECT_LT(noSummary, Index("command /observer.start"));
     EXPECT_FALSE(visibleAfter);
+}
+
+TEST_F(WorldRun, DriveFromTheWindow_LeavesTheSummaryOn) {
+    InSetupWindow([] { startWorld(); });
+    EXPECT_NE(Index("command /observer.start"), -1);
+    EXPECT_EQ(IndexStarting("command /observer.setsummary"), -1);
 }
 
 TEST_F(WorldRun, FailedLeave_RunsClearScriptsAndClosesProgressBeforeTheWindowEnds) {

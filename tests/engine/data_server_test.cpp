@@ -9,8 +9,13 @@
 #include <gtest/gtest.h>
 #include <sodium.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
+#include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -47,7 +52,8 @@ protected:
         data->RefreshUser();
     }
 
-    // A whole self-driving drive of `seconds` in the Yard, as the world run does it.
+    // A whole self-driving drive of `seconds` in the Yard, ended and saved as the world run
+    // does it.
     void Drive(const char* seconds) {
         data->SetDriveWorld("Yard");
         data->BeginDrive();
@@ -59,6 +65,7 @@ protected:
         ASSERT_EQ(observer->Call("setautodrive", {seconds}, result), nCallStatus::Ok);
         ASSERT_EQ(observer->Call("start", {}, result), nCallStatus::Ok) << result;
         data->EndDrive();
+        data->SaveDriveData();
     }
 
     std::vector<std::string> UserFiles(const std::string& user) const {
@@ -117,7 +124,10 @@ TEST(LevelRule, OneLevelPerTenMinutes_FromOneUpToTen) {
 }
 
 TEST(ProgressFile, WrittenText_ReadsBackTheSame) {
-    UserProgress progress{3, 1234, 7};
+    UserProgress progress;
+    progress.level = 3;
+    progress.seconds = 1234;
+    progress.drives = 7;
     EXPECT_EQ(FormatProgress(progress), "level=3\nseconds=1234\ndrives=7\n");
     UserProgress read;
     std::string error;
@@ -125,6 +135,39 @@ TEST(ProgressFile, WrittenText_ReadsBackTheSame) {
     EXPECT_EQ(read.level, 3);
     EXPECT_EQ(read.seconds, 1234);
     EXPECT_EQ(read.drives, 7);
+}
+
+TEST(ProgressFile, PendingDrive_WrittenAndReadBackAndSettled) {
+    UserProgress progress;
+    progress.level = 2;
+    progress.seconds = 700;
+    progress.drives = 4;
+    progress.pending = PendingDrive{"data-20240101-101010.txt", 30};
+    const std::string text = "level=2\nseconds=700\ndrives=4\n"
+                             "pending-file=data-20240101-101010.txt\npending-seconds=30\n";
+    EXPECT_EQ(FormatProgress(progress), text);
+    UserProgress read;
+    std::string error;
+    ASSERT_TRUE(ParseProgress(text, read, error)) << error;
+    EXPECT_EQ(read.pending.dataFile, "data-20240101-101010.txt");
+    EXPECT_EQ(read.pending.seconds, 30);
+
+    UserProgress counted = SettlePending(read, true);
+    EXPECT_EQ(counted.seconds, 730);
+    EXPECT_EQ(counted.drives, 5);
+    EXPECT_TRUE(counted.pending.dataFile.empty());
+    UserProgress dropped = SettlePending(read, false);
+    EXPECT_EQ(dropped.seconds, 700);
+    EXPECT_EQ(dropped.drives, 4);
+    EXPECT_TRUE(dropped.pending.dataFile.empty());
+
+    EXPECT_FALSE(
+        ParseProgress("level=1\nseconds=0\ndrives=0\npending-file=data-1.txt\n", read, error));
+    EXPECT_EQ(error, "pending-file without pending-seconds");
+    EXPECT_FALSE(ParseProgress("level=1\nseconds=0\ndrives=0\npending-file=../x\n"
+                               "pending-seconds=1\n",
+                               read, error));
+    EXPECT_NE(error.find("line 4"), std::string::npos) << error;
 }
 
 TEST(ProgressFile, StoredLevelBelowTheRule_IsRaised) {
@@ -150,6 +193,11 @@ TEST(ProgressFile, MalformedTexts_AreRefusedWithTheReason) {
 TEST(UserFolders, GuestAnyCaseAndUnsafeNames) {
     EXPECT_EQ(UserFolderName("GuEsT"), "guest");
     EXPECT_EQ(UserFolderName("Ann Lee"), "Ann Lee");
+    EXPECT_EQ(UserFolderName("Zo\xc3\xab"), "Zo\xc3\xab");
+    EXPECT_EQ(UserFolderName("Zo\xeb"), ""); // not UTF-8
+    EXPECT_EQ(UserFolderName(std::string(119, 'n')), std::string(119, 'n'));
+    EXPECT_EQ(UserFolderName(std::string(120, 'n')), "");
+    EXPECT_EQ(UserFolderName("esc\x1b"), "");
     EXPECT_EQ(UserFolderName(""), "");
     EXPECT_EQ(UserFolderName(".."), "");
     EXPECT_EQ(UserFolderName("../ann"), "");
@@ -208,20 +256,63 @@ TEST_F(DataServer, GuestInAnyCase_KeepsProgressInGuestFolder) {
 TEST_F(DataServer, NameOutsideUsersFolder_KeepsNothing) {
     Login("../escape");
     Drive("3");
-    data->SaveDriveData();
     EXPECT_FALSE(fs::exists(home / "escape"));
     EXPECT_FALSE(fs::exists(home / "users"));
     EXPECT_TRUE(log.Contains("cannot name a user folder"));
 }
 
-TEST_F(DataServer, EndWithoutADrive_AddsNoTime) {
+TEST_F(DataServer, EndWithoutADrive_AddsNoTimeAndKeepsNoDataFile) {
     Login("ann");
     data->SetDriveWorld("Yard");
     data->BeginDrive();
     data->EndDrive(); // the world never started
+    data->SaveDriveData();
     EXPECT_EQ(data->GetTime(), 0);
-    EXPECT_FALSE(fs::exists(home / "users/ann/progress"));
-    EXPECT_TRUE(log.Contains("no drive ran"));
+    EXPECT_FALSE(fs::exists(home / "users/ann"));
+    EXPECT_EQ(log.Count("no drive ran"), 1);
+    EXPECT_EQ(log.Count("SaveDriveData without"), 0); // said once, by EndDrive
+}
+
+TEST_F(DataServer, PendingDrive_CountedExactlyWhenItsDataFileIsOnDisk) {
+    const std::string pending =
+        "level=1\nseconds=100\ndrives=2\npending-file=data-1.txt\npending-seconds=20\n";
+    struct Case {
+        const char* file; // what the folder holds besides progress
+        int seconds, drives;
+    };
+    for (const Case& c : {Case{nullptr, 100, 2}, Case{"data-1.txt", 120, 3},
+                          Case{"data-1.txt.sealed", 120, 3}, Case{"data-2.txt", 100, 2}}) {
+        SCOPED_TRACE(c.file ? c.file : "nothing");
+        fs::remove_all(home / "users/ann");
+        home.WriteFile("users/ann/progress", pending);
+        if (c.file)
+            home.WriteFile(std::string("users/ann/") + c.file, "duration=20\n");
+        Restart();
+        Login("ann");
+        EXPECT_EQ(data->GetTime(), c.seconds);
+        EXPECT_EQ(data->Progress().drives, c.drives);
+        // Settled on disk as well: what the upload removes later cannot change the count.
+        EXPECT_EQ(home.ReadFile("users/ann/progress"),
+                  "level=1\nseconds=" + std::to_string(c.seconds) +
+                      "\ndrives=" + std::to_string(c.drives) + "\n");
+        EXPECT_TRUE(log.Contains("Settled the drive being saved"));
+    }
+}
+
+TEST_F(DataServer, FifoInPlaceOfProgress_AnsweredAtOnceAndSetAside) {
+    home.MakeDir("users/ann");
+    ASSERT_EQ(mkfifo((home / "users/ann/progress").c_str(), 0600), 0);
+    alarm(20); // a FIFO that is waited on ends the test program
+    Login("ann");
+    Drive("3");
+    alarm(0);
+    EXPECT_EQ(home.ReadFile("users/ann/progress"), "level=1\nseconds=3\ndrives=1\n");
+    EXPECT_TRUE(log.Contains("unreadable progress file"));
+    EXPECT_TRUE(log.Contains("is a FIFO (named pipe), not a file"));
+    int aside = 0;
+    for (const auto& name : UserFiles("ann"))
+        aside += name.rfind("progress.corrupt-", 0) == 0;
+    EXPECT_EQ(aside, 1);
 }
 
 TEST_F(DataServer, CorruptProgress_KeptAsideLoggedAndFreshProgressUsed) {
@@ -245,7 +336,6 @@ TEST_F(DataServer, CorruptProgress_KeptAsideLoggedAndFreshProgressUsed) {
 TEST_F(DataServer, SaveDriveData_WritesTheDriveFigures) {
     Login("ann");
     Drive("4");
-    data->SaveDriveData();
     std::string name = fs::path(data->LastDataFile()).filename().string();
     EXPECT_EQ(name.rfind("data-", 0), 0u);
     std::string text = home.ReadFile("users/ann/" + name);
@@ -263,10 +353,8 @@ TEST_F(DataServer, SaveDriveData_WritesTheDriveFigures) {
 TEST_F(DataServer, TwoDrivesInOneSecond_GetTwoFiles) {
     Login("ann");
     Drive("1");
-    data->SaveDriveData();
     std::string first = data->LastDataFile();
     Drive("1");
-    data->SaveDriveData();
     EXPECT_NE(data->LastDataFile(), first);
     EXPECT_TRUE(fs::exists(first));
     EXPECT_TRUE(fs::exists(data->LastDataFile()));
@@ -289,7 +377,6 @@ TEST_F(DataServer, HexKey_SealsEveryPlainFileAndItOpensWithTheSecretKey) {
     WriteKeyPair(true);
     Login("ann");
     Drive("2");
-    data->SaveDriveData();
     std::string plainPath = data->LastDataFile();
     std::string plain = home.ReadFile("users/ann/" + fs::path(plainPath).filename().string());
     home.WriteFile("users/ann/data-older.txt", "older drive\n");
@@ -313,6 +400,27 @@ TEST_F(DataServer, RawKeyAndSealedFilesPresent_SealsOnlyThePlainOnes) {
     EXPECT_EQ(Open(home.ReadFile("users/ann/data-a.txt.sealed")), "a\n");
     EXPECT_EQ(home.ReadFile("users/ann/data-b.txt.sealed"), "sealed before");
     EXPECT_FALSE(fs::exists(home / "users/ann/data-b.txt.sealed.sealed"));
+}
+
+TEST_F(DataServer, TemporariesOfWritersInTheFolder_NeverSealed) {
+    WriteKeyPair(true);
+    Login("ann");
+    const std::string live = std::to_string(getpid());
+    const std::vector<std::string> temporaries = {
+        ".pelora-tmp-" + live + "-0-0badf00d",
+        "data-20240101-101010.txt.tmp-" + live + "-3-0badf00d", // the earlier naming
+    };
+    for (const auto& name : temporaries)
+        home.WriteFile("users/ann/" + name, "half a drive");
+    Drive("2");
+    data->EncryptData();
+    for (const auto& name : UserFiles("ann")) {
+        if (name.find("tmp") == std::string::npos)
+            continue;
+        EXPECT_NE(std::find(temporaries.begin(), temporaries.end(), name), temporaries.end())
+            << name << " was made from a temporary";
+    }
+    EXPECT_TRUE(fs::exists(home / ("users/ann/" + temporaries[1])));
 }
 
 TEST_F(DataServer, NoKeyFile_LeavesDataPlainAndWarns) {

@@ -20,6 +20,9 @@
 #include <memory>
 #include <set>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 // An empty 20 x 10 floor, start in the middle of the west side facing east.
@@ -162,6 +165,26 @@ TEST(DriveSimulationLandmarks, PassingALandmark_ReportsItOnce) {
     EXPECT_FALSE(sim.HasReached("Far away"));
 }
 
+// Thousands of landmarks on one spot, half of them sharing names: one step reaches them all,
+// each name once and in layout order, and a name reached elsewhere later is not new.
+TEST(DriveSimulationLandmarks, ManyOverlappingAndRepeatedNames_EachNameReachedOnce) {
+    std::string layout = "size 20 10\nstart 2 5 0\n";
+    std::vector<std::string> names;
+    for (int i = 0; i < 20000; ++i) {
+        std::string name = "spot " + std::to_string(i % 10000);
+        layout += "landmark 2 5 1 " + name + "\n";
+        if (i < 10000)
+            names.push_back(name);
+    }
+    layout += "landmark 10 5 0.5 spot 7\n";
+    DriveSimulation sim(Parse(layout), 1.0, 0.0);
+    EXPECT_EQ(sim.Advance(DriveSimulation::kStep, {}), names);
+    EXPECT_EQ(sim.LandmarksReached(), names);
+    EXPECT_TRUE(sim.Advance(8.0, {1.0, 0.0}).empty()); // past "spot 7" again
+    EXPECT_TRUE(sim.HasReached("spot 9999"));
+    EXPECT_FALSE(sim.HasReached("spot 10000"));
+}
+
 TEST(DriveSimulationAutoPilot, WallAhead_TurnsAwayAndDrivesOn) {
     DriveSimulation sim(Parse("size 20 10\nstart 2 5 0\nwall 5 0 5 10\n"), 1.0, 0.0);
     AutoPilot pilot;
@@ -265,6 +288,8 @@ TEST_F(DriveRun, BadSettings_AreScriptErrorsAndChangeNothing) {
     EXPECT_EQ(Observer("setaxis", {}), nCallStatus::Error);
     EXPECT_EQ(Observer("setlevel", {"2.5"}), nCallStatus::Error);
     EXPECT_EQ(Observer("setautodrive", {"1e9"}), nCallStatus::Error);
+    EXPECT_EQ(Observer("setsummary", {"no"}), nCallStatus::Error);
+    EXPECT_TRUE(observer->showSummary);
     EXPECT_DOUBLE_EQ(observer->speedScale, 1.0);
     EXPECT_DOUBLE_EQ(observer->autoDriveSeconds, 0.0);
 
@@ -289,11 +314,18 @@ TEST_F(DriveRun, MissingOrBadLayout_LoadFailsNamingTheFile) {
     EXPECT_EQ(world->Call("load", {"meshes:bad.txt"}, last), nCallStatus::Error);
     EXPECT_NE(last.find("line 3"), std::string::npos);
     EXPECT_FALSE(world->IsLoaded());
+
+    ASSERT_EQ(mkfifo((home / "worlds/Yard/meshes/fifo.txt").c_str(), 0600), 0);
+    alarm(20); // a FIFO that is waited on ends the test program
+    EXPECT_EQ(world->Call("load", {"meshes:fifo.txt"}, last), nCallStatus::Error);
+    alarm(0);
+    EXPECT_NE(last.find("fifo.txt"), std::string::npos);
 }
 
 TEST_F(DriveRun, WindowedSelfDrive_ShowsTheWorldAndEndsByItself) {
     SetDriveDisplayForTesting(1);
     LoadWorld();
+    ASSERT_EQ(Observer("setsummary", {"false"}), nCallStatus::Ok); // the end: drive_view_test
     bool sawWindow = false;
     QTimer::singleShot(50, [&] {
         for (QWidget* w : QApplication::topLevelWidgets())
@@ -309,6 +341,7 @@ TEST_F(DriveRun, WindowedSelfDrive_ShowsTheWorldAndEndsByItself) {
 TEST_F(DriveRun, WindowedDrive_EscapeLeavesTheWorld) {
     SetDriveDisplayForTesting(1);
     LoadWorld();
+    ASSERT_EQ(Observer("setsummary", {"false"}), nCallStatus::Ok);
     QTimer::singleShot(100, [&] {
         for (QWidget* w : QApplication::topLevelWidgets()) {
             if (w->isVisible() && w->windowTitle() == "Pelora - The Yard")
@@ -464,6 +497,7 @@ TEST_F(DefaultHome, EveryWorld_LoadsDrivesAndClearsAway) {
 TEST_F(DriveRun, WindowedDrive_ArrowKeyDrivesForward) {
     SetDriveDisplayForTesting(1);
     LoadWorld();
+    ASSERT_EQ(Observer("setsummary", {"false"}), nCallStatus::Ok);
     auto driveWindow = [] {
         for (QWidget* w : QApplication::topLevelWidgets()) {
             if (w->isVisible() && w->windowTitle() == "Pelora - The Yard")

@@ -6,7 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/file_system.h"
+
+#include <algorithm>
 #include <memory>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -124,5 +130,44 @@ TEST_F(Landmarks, NameLeavingUsersFolder_IsNotSaved) {
     info->saveLandmarkInfo();
     EXPECT_FALSE(std::filesystem::exists(home / "outside"));
     EXPECT_FALSE(std::filesystem::exists(home / "users/outside"));
+    EXPECT_TRUE(log.Contains("not saved"));
+}
+
+// A long file, with each landmark given many times over, loads as one entry per landmark in
+// the order first met, and saves back the same way.
+TEST_F(Landmarks, LongFileWithRepeats_LoadsEachLandmarkOnceInOrder) {
+    std::string text = "world=Park\n";
+    List expected;
+    for (int i = 0; i < 100000; ++i) {
+        std::string name = "bench " + std::to_string(i % 25000);
+        text += "landmark=" + name + "\n";
+        if (i < 25000)
+            expected.push_back(name);
+    }
+    home.WriteFile("users/ann/landmarks", text);
+    auto* info = plLandmarkInformation::getInstance(kernel.get(), "ann");
+    EXPECT_EQ(info->reached().at("Park"), expected);
+    info->setCurrentWorld("Park");
+    info->landmarkReached("bench 5");
+    info->landmarkReached("new one");
+    info->saveLandmarkInfo();
+    expected.push_back("new one");
+    EXPECT_EQ(info->reached().at("Park"), expected);
+    std::string saved = home.ReadFile("users/ann/landmarks");
+    EXPECT_EQ(std::count(saved.begin(), saved.end(), '\n'), 25001 + 2); // heading, world, lines
+}
+
+TEST_F(Landmarks, FifoOrUnreadableFile_AnsweredAtOnceAndNeverWrittenOver) {
+    home.MakeDir("users/ann");
+    ASSERT_EQ(mkfifo((home / "users/ann/landmarks").c_str(), 0600), 0);
+    alarm(20); // a FIFO that is waited on ends the test program
+    auto* info = plLandmarkInformation::getInstance(kernel.get(), "ann");
+    info->setCurrentWorld("Park");
+    info->landmarkReached("Pond");
+    info->saveLandmarkInfo();
+    alarm(0);
+    EXPECT_EQ(platform::GetFileKind((home / "users/ann/landmarks").string()),
+              platform::FileKind::Other);
+    EXPECT_TRUE(log.Contains("is a FIFO (named pipe), not a file"));
     EXPECT_TRUE(log.Contains("not saved"));
 }

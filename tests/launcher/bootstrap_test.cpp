@@ -1,8 +1,10 @@
 // The engine bootstrap: order of its steps and log lines, the first run, the display mode,
 // the graphics server class, optional scripts and the failures of its steps.
 #include "launcher_fixture.h"
+#include "platform/file_system.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 
@@ -163,6 +165,22 @@ TEST_F(BootstrapTest, BooleansNotExactlyTrue_RunNeitherScript) {
 
     EXPECT_EQ(fakes::IndexOf("script scripts:audio.tcl"), -1);
     EXPECT_EQ(fakes::IndexOf("script scripts:intertrax.tcl"), -1);
+}
+
+TEST_F(BootstrapTest, FifoAsSettingsFile_RefusedAtOnceWithTheMessage) {
+    UseFakeEngine();
+    ASSERT_EQ(mkfifo((home / "globalSettings").c_str(), 0600), 0);
+    alarm(20); // a FIFO that is waited on ends the test program
+
+    BootstrapEngine();
+
+    alarm(0);
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].text, "There is a problem with the configuration file\n"
+                                   "globalSettings: is a FIFO (named pipe), not a file");
+    EXPECT_EQ(g_state.globalSettings, nullptr);
+    EXPECT_GE(fakes::IndexOf("script scripts:audio.tcl"), 0);
+    EXPECT_EQ(platform::GetFileKind((home / "globalSettings").string()), platform::FileKind::Other);
 }
 
 TEST_F(BootstrapTest, CorruptSettingsFile_ShowsMessageAndRunsOnDefaults) {

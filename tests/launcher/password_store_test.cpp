@@ -1,8 +1,15 @@
 // Local accounts: the colors file, the conversion of passwd.txt, and every refusal of the
 // offline check with its status line and box.
 #include "launcher_fixture.h"
+#include "platform/file_system.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 namespace launcher_test {
 namespace {
@@ -140,10 +147,81 @@ TEST_F(PasswordStoreTest, GuestInAnyCase_PassesWithoutFolderAndClearsStoredName)
     }
 }
 
-TEST_F(PasswordStoreTest, LongTypedName_ReadUpTo119Characters) {
-    std::string name(150, 'q');
-    EXPECT_FALSE(Verify(name, "x"));
-    EXPECT_EQ(std::strlen(g_state.userName), 119u);
+// Names up to 127 characters fit a folder, but only 119 bytes fit the name rules: a longer
+// name must never log in as the user whose name is its first 119 characters.
+TEST_F(PasswordStoreTest, NameOf127Characters_RefusedNeverTakenForIts119CharacterPrefix) {
+    const std::string prefix(119, 'n');
+    const std::string longName = prefix + "-longer";
+    ASSERT_EQ(longName.size(), 126u);
+    MakeUser(prefix, "prefix-password");
+    MakeUser(longName + "x", "long-password");
+    const std::string tooLong =
+        "That user name is too long.  A user name can hold at most 119 bytes (letters with "
+        "accents take two or more).";
+
+    for (int quick : {0, 1}) {
+        SCOPED_TRACE(quick);
+        g_state.quickStart = std::uint8_t(quick);
+        EXPECT_FALSE(Verify(longName + "x", "prefix-password"));
+        ExpectRefusal(tooLong);
+        EXPECT_STREQ(g_state.userName, "");
+        EXPECT_EQ(g_state.globalSettings->getUserName(), "guest");
+        EXPECT_EQ(platform::GetDlgItemText(window, IDC_LOGIN_PASSWORD, 200), "prefix-password");
+    }
+    g_state.quickStart = 0;
+    EXPECT_TRUE(Verify(prefix, "prefix-password"));
+    EXPECT_STREQ(g_state.userName, prefix.c_str());
+}
+
+TEST_F(PasswordStoreTest, StoredNameTooLong_ShownUncutAndQuickStartRefused) {
+    const std::string prefix(119, 'n');
+    MakeUser(prefix, "secret");
+    const std::string stored = prefix + "12345678";
+    g_state.globalSettings->setUserName(stored);
+    platform::DestroyWindow(window);
+    window = OpenLoginWindow();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(platform::GetDlgItemText(window, IDC_LOGIN_USERNAME, 1000), stored);
+
+    g_state.quickStart = 1;
+    boxes.boxes.clear();
+    EXPECT_FALSE(VerifyUser());
+    EXPECT_TRUE(BoxShown(
+        "That user name is too long.  A user name can hold at most 119 bytes (letters with "
+        "accents take two or more)."));
+    EXPECT_EQ(platform::GetDlgItemText(window, IDC_LOGIN_PASSWORD, 200), "");
+}
+
+// Such a user's drive would keep no progress and no data file: the data server refuses the
+// name. The edit holds text, so bytes that are not UTF-8 never reach the check.
+TEST_F(PasswordStoreTest, ControlCharacterName_RefusedAtTheDoorAndNamedSafely) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"ann\tlee", "ann\\x09lee"},
+        {"two\nlines", "two\\x0Alines"},
+        {"esc\x1b[31m", "esc\\x1B[31m"},
+    };
+    for (const auto& [name, printable] : cases) {
+        SCOPED_TRACE(printable);
+        MakeUser(name, "secret");
+        EXPECT_FALSE(Verify(name, "secret"));
+        ExpectRefusal("User \"" + printable +
+                      "\" cannot be used.  A user name cannot hold control characters such as a "
+                      "tab or a line break.");
+        EXPECT_EQ(g_state.globalSettings->getUserName(), "guest");
+        EXPECT_STREQ(g_state.userName, "");
+    }
+}
+
+TEST_F(PasswordStoreTest, TypedPasswordLongerThanTheStoredOne_Refused) {
+    const std::string password(119, 'p');
+    MakeUser("bob", password);
+    EXPECT_FALSE(Verify("bob", password + "extra"));
+    ExpectRefusal("Password invalid for user \"bob\".  Please try again.");
+    EXPECT_TRUE(Verify("bob", password));
+
+    // A stored password of 127 characters can be typed whole.
+    MakeUser("carol", std::string(127, 'c'));
+    EXPECT_TRUE(Verify("carol", std::string(127, 'c')));
 }
 
 TEST_F(PasswordStoreTest, QuickStart_FillsPasswordFieldWithoutComparing) {
@@ -290,6 +368,21 @@ TEST_F(PasswordStoreTest, LegacyWithoutPassword_KeptAndBoxShown) {
         EXPECT_FALSE(fs::exists(home / "users/bob/colors"));
         EXPECT_EQ(boxes.boxes.size(), 1u);
     }
+}
+
+TEST_F(PasswordStoreTest, FifoAsColorsOrPasswdTxt_AnsweredAtOnceWithTheBox) {
+    home.MakeDir("users/bob");
+    home.MakeDir("users/carol");
+    ASSERT_EQ(mkfifo((home / "users/bob/colors").c_str(), 0600), 0);
+    ASSERT_EQ(mkfifo((home / "users/carol/passwd.txt").c_str(), 0600), 0);
+    alarm(20); // a FIFO that is waited on ends the test program
+    EXPECT_FALSE(Verify("bob", "secret"));
+    EXPECT_TRUE(BoxShown("ERROR:  Password file corrupted or missing for user \"bob\"."));
+    EXPECT_FALSE(Verify("carol", "secret"));
+    EXPECT_TRUE(BoxShown("ERROR:  Password file corrupted or missing for user \"carol\"."));
+    alarm(0);
+    EXPECT_EQ(platform::GetFileKind((home / "users/carol/passwd.txt").string()),
+              platform::FileKind::Other);
 }
 
 TEST_F(PasswordStoreTest, LegacyPasswordLongerThan127_RefusedAndFileKept) {

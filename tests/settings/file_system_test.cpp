@@ -1,5 +1,6 @@
 // Files, folders and processes under the settings store: folder patterns, folder searches,
-// stored names, atomic replacement and child processes.
+// stored names, atomic replacement and its temporaries, files opened only when they are
+// regular files, and child processes.
 #include "platform/file_system.h"
 
 #include "settings_test_support.h"
@@ -8,6 +9,8 @@
 
 #include <filesystem>
 #include <set>
+#include <utility>
+#include <vector>
 
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -121,23 +124,76 @@ TEST(FileSystemAtomicWrite, FolderInTheWay_FailsAndRemovesTheTemporary) {
     EXPECT_EQ(cwd.home.ReadFile("target/inside"), "keep");
 }
 
-TEST(FileSystemAtomicWrite, TemporaryOfADeadWriter_RemovedByTheNextWrite) {
-    HomeAsCurrentDirectory cwd;
+// A process id that is surely not running: a child that has been waited for.
+pid_t DeadProcessId() {
     pid_t child = fork();
-    ASSERT_GE(child, 0);
     if (child == 0) {
         _exit(0);
     }
-    ASSERT_EQ(waitpid(child, nullptr, 0), child);
-    std::string dead = "target.tmp-" + std::to_string(child) + "-0-0badf00d";
-    std::string live = "target.tmp-" + std::to_string(getppid()) + "-0-0badf00d";
-    cwd.home.WriteFile(dead, "torn");
-    cwd.home.WriteFile(live, "being written");
-    cwd.home.WriteFile("other.tmp-" + std::to_string(child) + "-0-0", "not ours");
+    waitpid(child, nullptr, 0);
+    return child;
+}
+
+TEST(FileSystemAtomicWrite, TemporariesOfDeadWriters_RemovedWhateverFileTheyWereFor) {
+    HomeAsCurrentDirectory cwd;
+    const std::string dead = std::to_string(DeadProcessId());
+    const std::string live = std::to_string(getppid());
+    const std::set<std::string> stale = {
+        ".pelora-tmp-" + dead + "-3-0badf00d",
+        "data-20240101-101010.txt.tmp-" + dead + "-0-0badf00d", // the earlier naming
+        "progress.tmp-" + dead + "-12-deadbeef",
+    };
+    const std::set<std::string> kept = {
+        ".pelora-tmp-" + live + "-0-0badf00d",      // a writer at work
+        "userSettings.tmp-" + live + "-0-0badf00d", // likewise, earlier naming
+        "other.tmp-" + dead + "-0-0",               // not a temporary's name
+        "notes.tmp-" + dead + "-x-0badf00d",
+        "data-20240101-101010.txt",
+    };
+    for (const auto& name : stale) {
+        cwd.home.WriteFile(name, "torn");
+    }
+    for (const auto& name : kept) {
+        cwd.home.WriteFile(name, "keep");
+    }
 
     ASSERT_TRUE(platform::WriteFileAtomically("target", "whole"));
-    EXPECT_EQ(NamesIn("."), (std::set<std::string>{"target", live,
-                                                   "other.tmp-" + std::to_string(child) + "-0-0"}));
+    std::set<std::string> expected = kept;
+    expected.insert("target");
+    EXPECT_EQ(NamesIn("."), expected);
+}
+
+std::vector<std::pair<platform::FileChange, std::string>> g_changes;
+void RecordChange(platform::FileChange change, const std::string& path) {
+    g_changes.emplace_back(change, path);
+}
+
+TEST(FileSystemAtomicWrite, EveryStep_AnnouncedAndTheTemporaryIsNoDataFile) {
+    HomeAsCurrentDirectory cwd;
+    cwd.home.MakeDir("users/ann");
+    g_changes.clear();
+    platform::SetFileChangeHook(RecordChange);
+    bool written = platform::WriteFileAtomically("users/ann/data-20240101-101010.txt", "figures");
+    platform::SetFileChangeHook(nullptr);
+    ASSERT_TRUE(written);
+
+    using platform::FileChange;
+    ASSERT_EQ(g_changes.size(), 5u);
+    EXPECT_EQ(g_changes[0].first, FileChange::CreateTemporary);
+    EXPECT_EQ(g_changes[1].first, FileChange::Write);
+    EXPECT_EQ(g_changes[2].first, FileChange::Flush);
+    EXPECT_EQ(g_changes[3].first, FileChange::Rename);
+    EXPECT_EQ(g_changes[3].second, "users/ann/data-20240101-101010.txt");
+    EXPECT_EQ(g_changes[4], std::make_pair(FileChange::Flush, std::string("users/ann")));
+
+    const std::string temporary = std::filesystem::path(g_changes[0].second).filename().string();
+    EXPECT_EQ(g_changes[0].second, "users/ann/" + temporary);
+    EXPECT_TRUE(platform::IsTemporaryName(temporary)) << temporary;
+    for (const char* pattern : {"data*.*", "*.txt", "*.sealed", "progress*", "userSettings*"}) {
+        EXPECT_FALSE(platform::MatchesPattern(temporary, pattern)) << temporary << " " << pattern;
+    }
+    EXPECT_FALSE(platform::IsTemporaryName("data-20240101-101010.txt"));
+    EXPECT_FALSE(platform::IsTemporaryName("progress"));
 }
 
 TEST(FileSystemAtomicWrite, BinaryBytes_ReadBackExactly) {
@@ -151,6 +207,66 @@ TEST(FileSystemAtomicWrite, BinaryBytes_ReadBackExactly) {
     ASSERT_TRUE(platform::ReadWholeFile("binary", back));
     EXPECT_EQ(back, bytes);
     EXPECT_FALSE(platform::ReadWholeFile("absent", back));
+}
+
+// Refuses within seconds or the whole test program dies of the alarm: a FIFO must never be
+// waited on.
+class NoHangScope {
+public:
+    NoHangScope() { alarm(20); }
+    ~NoHangScope() { alarm(0); }
+};
+
+TEST(FileSystemRegularFilesOnly, FifoFolderAndDevice_RefusedAtOnceAndLeftAsTheyAre) {
+    HomeAsCurrentDirectory cwd;
+    ASSERT_EQ(mkfifo("fifo", 0600), 0);
+    cwd.home.MakeDir("folder");
+    NoHangScope noHang;
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"fifo", "FIFO"}, {"folder", "folder"}, {"/dev/null", "device"}};
+    for (const auto& [path, kind] : cases) {
+        std::string bytes = "untouched";
+        platform::FileError error;
+        EXPECT_FALSE(platform::ReadWholeFile(path, bytes, &error)) << path;
+        EXPECT_EQ(bytes, "untouched");
+        EXPECT_EQ(error.kind, platform::FileError::Kind::NotRegularFile) << path;
+        EXPECT_NE(error.text.find(kind), std::string::npos) << error.text;
+
+        EXPECT_EQ(platform::OpenFileForReading(path), nullptr) << path;
+        EXPECT_EQ(platform::OpenFileForAppending(path), nullptr) << path;
+    }
+    platform::FileError error;
+    EXPECT_FALSE(platform::WriteFileAtomically("fifo", "x", &error));
+    EXPECT_EQ(error.kind, platform::FileError::Kind::NotRegularFile);
+    EXPECT_EQ(platform::GetFileKind("fifo"), platform::FileKind::Other);
+    EXPECT_EQ(NamesIn("."), (std::set<std::string>{"fifo", "folder"}));
+}
+
+TEST(FileSystemRegularFilesOnly, RegularFileAndLinkToOne_OpenAndMissingOneSaysWhy) {
+    HomeAsCurrentDirectory cwd;
+    cwd.home.WriteFile("file", "contents");
+    ASSERT_EQ(symlink("file", "link"), 0);
+    for (const char* path : {"file", "link"}) {
+        std::string bytes;
+        EXPECT_TRUE(platform::ReadWholeFile(path, bytes)) << path;
+        EXPECT_EQ(bytes, "contents");
+        platform::UniqueFile file = platform::OpenFileForReading(path);
+        ASSERT_NE(file, nullptr) << path;
+        char text[16] = {};
+        EXPECT_EQ(std::fread(text, 1, sizeof text, file.get()), 8u);
+    }
+    {
+        platform::UniqueFile log = platform::OpenFileForAppending("new.log");
+        ASSERT_NE(log, nullptr);
+        std::fputs("line\n", log.get());
+    }
+    EXPECT_EQ(cwd.home.ReadFile("new.log"), "line\n");
+
+    std::string bytes;
+    platform::FileError error;
+    EXPECT_FALSE(platform::ReadWholeFile("absent", bytes, &error));
+    EXPECT_EQ(error.kind, platform::FileError::Kind::CannotOpen);
+    EXPECT_NE(error.text.find("No such file"), std::string::npos) << error.text;
 }
 
 TEST(FileSystemKinds, FilesFoldersAndNothing_AreTold) {

@@ -1,10 +1,19 @@
-// One user's settings: the file under users/<name>, the defaults of the two wheelchair
-// adjustments, number formats and values that survive closing and reopening.
+// One user's settings: the file under users/<name> (one guest folder), the defaults of the two
+// wheelchair adjustments, number formats, values that survive closing and reopening, and a
+// damaged file that loses nothing.
 #include "settings/user_settings.h"
 
 #include "settings_test_support.h"
 
+#include "platform/file_system.h"
+
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -40,17 +49,101 @@ TEST(UserSettingsFile, MissingFile_ThrowsCodeZeroWithTheFileName) {
     }
 }
 
-TEST(UserSettingsFile, UnparsableFile_ThrowsNonZeroCode) {
-    HomeAsCurrentDirectory cwd;
-    cwd.home.WriteFile("users/bob/userSettings", "gender=male\nnonsense\n");
-    try {
-        UserSettings settings("bob");
-        FAIL() << "construction did not throw";
-    } catch (const FileException& e) {
-        EXPECT_NE(e.getCode(), 0);
-        EXPECT_NE(e.getMessage().find("users/bob/userSettings, line 2"), std::string::npos)
-            << e.getMessage();
+// The names in the user's folder that start with `prefix`.
+std::vector<std::string> FilesStartingWith(const HomeAsCurrentDirectory& cwd,
+                                           const std::string& user, const std::string& prefix) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(cwd.home / ("users/" + user))) {
+        std::string name = entry.path().filename().string();
+        if (name.rfind(prefix, 0) == 0)
+            names.push_back(name);
     }
+    return names;
+}
+
+TEST(UserSettingsDamagedFile, OneBadLine_KeepsEveryOtherValueAndTheFileAside) {
+    HomeAsCurrentDirectory cwd;
+    fakes::LogRecorder log;
+    const std::string damaged = "# Pelora settings\n"
+                                "gender=female\n"
+                                "vehicle-type=Power\n"
+                                "this line lost its equals sign\n"
+                                "vehicle-color=Green\n"
+                                "world=Park\n"
+                                "speed-scale=0.800000\n"
+                                "axis-offset=-0.500000\n"
+                                "world=Hallway\n"
+                                "bad\\qescape=1\n";
+    cwd.home.WriteFile("users/bob/userSettings", damaged);
+
+    UserSettings settings("bob");
+
+    EXPECT_EQ(settings.getGender(), "female");
+    EXPECT_EQ(settings.getVehicleType(), "Power");
+    EXPECT_EQ(settings.getVehicleColor(), "Green");
+    EXPECT_EQ(settings.getWorld(), "Park"); // a key given twice keeps its first value
+    EXPECT_FLOAT_EQ(settings.getSpeedScale(), 0.8f);
+    EXPECT_FLOAT_EQ(settings.getAxisOffset(), -0.5f);
+    EXPECT_EQ(settings.values().size(), 6u);
+
+    // The damaged file is kept whole under a name that says so; the file in its place reads
+    // cleanly and holds what was read.
+    auto aside = FilesStartingWith(cwd, "bob", "userSettings.corrupt-");
+    ASSERT_EQ(aside.size(), 1u);
+    EXPECT_EQ(cwd.home.ReadFile("users/bob/" + aside[0]), damaged);
+    PersistentSettings onDisk;
+    onDisk.setFilename("users/bob/userSettings");
+    onDisk.load();
+    EXPECT_EQ(onDisk.values(), settings.values());
+
+    EXPECT_TRUE(log.Contains("users/bob/userSettings, line 4: no '=' after the key"));
+    EXPECT_TRUE(log.Contains("users/bob/userSettings, line 9: the key is given twice"));
+    EXPECT_TRUE(log.Contains("users/bob/userSettings, line 10: unknown escape"));
+    EXPECT_TRUE(log.Contains("kept as users/bob/" + aside[0]));
+}
+
+TEST(UserSettingsDamagedFile, DamagedTwice_EachCopyKeptUnderItsOwnName) {
+    HomeAsCurrentDirectory cwd;
+    cwd.home.WriteFile("users/bob/userSettings", "first=1\nbroken\n");
+    UserSettings first("bob");
+    cwd.home.WriteFile("users/bob/userSettings", "second=2\nbroken\n");
+    UserSettings second("bob");
+    EXPECT_EQ(second.getValue("second"), "2");
+    EXPECT_EQ(FilesStartingWith(cwd, "bob", "userSettings.corrupt-").size(), 2u);
+}
+
+TEST(UserSettingsDamagedFile, FifoOrFolderInItsPlace_RefusedAtOnceWithCodeThree) {
+    HomeAsCurrentDirectory cwd;
+    cwd.home.MakeDir("users/fifo");
+    ASSERT_EQ(mkfifo("users/fifo/userSettings", 0600), 0);
+    cwd.home.MakeDir("users/folder/userSettings");
+    alarm(20); // a FIFO that is waited on ends the test program
+    for (const char* user : {"fifo", "folder"}) {
+        try {
+            UserSettings settings(user);
+            ADD_FAILURE() << user << ": construction did not throw";
+        } catch (const FileException& e) {
+            EXPECT_EQ(e.getCode(), FileException::kNotARegularFile) << user;
+            EXPECT_NE(e.getMessage().find("not a file"), std::string::npos) << e.getMessage();
+        }
+    }
+    alarm(0);
+    EXPECT_EQ(platform::GetFileKind("users/fifo/userSettings"), platform::FileKind::Other);
+    EXPECT_TRUE(FilesStartingWith(cwd, "fifo", "userSettings.corrupt-").empty());
+}
+
+TEST(UserSettingsFile, GuestInAnyCase_UsesTheOneGuestFolder) {
+    HomeAsCurrentDirectory cwd;
+    WriteUserFile(cwd, "guest", {{"world", "Park"}});
+    for (const char* name : {"Guest", "GUEST", "gUeSt"}) {
+        UserSettings settings(name);
+        EXPECT_EQ(settings.getFilename(), "users/guest/userSettings") << name;
+        EXPECT_EQ(settings.getWorld(), "Park") << name;
+        EXPECT_EQ(settings.getOwnerName(), name);
+    }
+    UserSettings later;
+    later.setUser("GUEST");
+    EXPECT_EQ(later.getFilename(), "users/guest/userSettings");
 }
 
 TEST(UserSettingsFile, DefaultConstructorAndSetUser_LoadNothing) {
