@@ -437,7 +437,7 @@ void Session::LeaveWorld() {
     memberId_ = 0;
     world_.clear();
     knownMembers_.clear();
-    pendingPositions_.clear();
+    ForgetPositions(0);
 }
 
 void Session::OnLeave() {

@@ -162,11 +162,12 @@ int main(int argc, char** argv) {
                 settings.fileBytes, cores);
     std::printf("Floors (measured now, on this machine):\n");
     double hash = load::HashSeconds(arguments.argon2Ops, arguments.argon2MemoryKiB);
-    std::printf("  one argon2id hash (t=%llu, m=%llu KiB): %.1f ms -> at most %.1f logins/s on "
-                "%u cores\n",
+    double parallel = load::HashesPerSecond(arguments.argon2Ops, arguments.argon2MemoryKiB, cores);
+    std::printf("  one argon2id hash (t=%llu, m=%llu KiB): %.1f ms -> %u cores / hash time = "
+                "%.1f logins/s; %u threads hashing at once: %.1f hashes/s\n",
                 static_cast<unsigned long long>(arguments.argon2Ops),
-                static_cast<unsigned long long>(arguments.argon2MemoryKiB), 1000 * hash,
-                hash > 0 ? cores / hash : 0.0, cores);
+                static_cast<unsigned long long>(arguments.argon2MemoryKiB), 1000 * hash, cores,
+                hash > 0 ? cores / hash : 0.0, cores, parallel);
     auto trips = load::LoopbackRoundTrips(2000);
     std::sort(trips.begin(), trips.end());
     std::printf("  loopback TCP round trip: p50 %.3f ms, p99 %.3f ms\n",
@@ -307,10 +308,10 @@ int main(int argc, char** argv) {
     PrintLatencies("position relay", relay);
     std::printf("  (floor for one request: the loopback TCP round trip above; for a relay, half "
                 "of it)\n\n");
-    std::printf("Logins: %d in %.2f s = %.1f logins/s; floor: %u cores / %.1f ms per hash = "
-                "%.1f logins/s\n",
+    std::printf("Logins: %d in %.2f s = %.1f logins/s; floors: %u cores / %.1f ms per hash = "
+                "%.1f logins/s, %u threads hashing at once %.1f hashes/s\n",
                 logins, loginSeconds, loginSeconds > 0 ? logins / loginSeconds : 0.0, cores,
-                1000 * hash, hash > 0 ? cores / hash : 0.0);
+                1000 * hash, hash > 0 ? cores / hash : 0.0, cores, parallel);
     double fileBytes = static_cast<double>(settings.fileBytes) * files;
     std::printf("Files: %.1f MB in %.2f s = %.1f MB/s, %.0f files/s; floors: raw loopback TCP "
                 "copy %.1f MB/s, durable writes %.1f MB/s (%.0f files/s)\n",

@@ -243,3 +243,36 @@ TEST_F(ServerTest, ASlowReaderGetsTheNewestPositionsAndDoesNotSlowTheOthers) {
     pb::Pong pong;
     EXPECT_TRUE(carol->Expect(FrameType::Pong, pong));
 }
+
+TEST_F(ServerTest, PositionsToOneClientAreBatchedOncePerRelayInterval) {
+    StartServer({"--relay-interval", "0.4"});
+    auto alice = LoggedIn("alice");
+    auto bob = LoggedIn("bob");
+    auto carol = LoggedIn("carol");
+    pb::JoinReply a = Join(*alice, "Park");
+    pb::JoinReply b = Join(*bob, "Park");
+    Join(*carol, "Park");
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 1; i <= 30; ++i) {
+        ASSERT_TRUE(SendPosition(*alice, 1, 1, 1, i));
+        ASSERT_TRUE(SendPosition(*bob, 2, 2, 2, i));
+    }
+    // carol gets both members' newest positions, in few frames and no faster than the interval.
+    int frames = 0;
+    bool haveAlice = false, haveBob = false;
+    std::vector<double> times;
+    while (!(haveAlice && haveBob)) {
+        pb::Positions batch;
+        ASSERT_TRUE(carol->Expect(FrameType::Positions, batch, 5));
+        ++frames;
+        times.push_back(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        for (const auto& entry : batch.positions()) {
+            haveAlice = haveAlice || (entry.id() == a.member_id() && entry.position().time() == 30);
+            haveBob = haveBob || (entry.id() == b.member_id() && entry.position().time() == 30);
+        }
+    }
+    EXPECT_LE(frames, 4);
+    for (std::size_t i = 1; i < times.size(); ++i)
+        EXPECT_GE(times[i] - times[i - 1], 0.3) << "batch " << i;
+}
