@@ -19,10 +19,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <future>
 #include <random>
+#include <sstream>
 #include <sys/resource.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -93,6 +96,27 @@ bool ParseArguments(int argc, char** argv, Arguments& arguments) {
         }
     }
     return true;
+}
+
+// CPU seconds (user and system) a process has used so far; 0 when unknown.
+double ProcessCpuSeconds(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    auto close = text.rfind(')');
+    if (close == std::string::npos)
+        return 0;
+    std::istringstream fields(text.substr(close + 2));
+    std::string field;
+    double user = 0, system = 0;
+    for (int i = 3; fields >> field; ++i) {
+        if (i == 14)
+            user = std::atof(field.c_str());
+        if (i == 15) {
+            system = std::atof(field.c_str());
+            break;
+        }
+    }
+    return (user + system) / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
 double Percentile(std::vector<double>& values, double fraction) {
@@ -247,10 +271,13 @@ int main(int argc, char** argv) {
         {"join", &LoadClient::Join},    {"drive (positions)", &LoadClient::Drive},
         {"leave", &LoadClient::Leave},  {"send file", &LoadClient::SendFile},
         {"logout", &LoadClient::Logout}};
-    std::printf("%-20s %11s %9s %12s\n", "phase", "ok/total", "wall s", "per second");
+    std::printf("%-20s %11s %9s %12s %14s %12s\n", "phase", "ok/total", "wall s", "per second",
+                "server CPU s", "tool CPU s");
     double loginSeconds = 0, fileSeconds = 0;
     int logins = 0, files = 0;
     for (const Phase& phase : phases) {
+        double serverCpu = process.Running() ? ProcessCpuSeconds(process.Pid()) : 0;
+        double toolCpu = ProcessCpuSeconds(::getpid());
         std::pair<int, double> result;
         if (!phase.step) {
             // Connecting takes the endpoint; the other steps do not.
@@ -277,8 +304,11 @@ int main(int argc, char** argv) {
         } else {
             result = RunStep(clients, alive, phase.step);
         }
-        std::printf("%-20s %5d/%-5d %9.2f %12.1f\n", phase.name, result.first, settings.clients,
-                    result.second, result.second > 0 ? result.first / result.second : 0.0);
+        serverCpu = process.Running() ? ProcessCpuSeconds(process.Pid()) - serverCpu : 0;
+        toolCpu = ProcessCpuSeconds(::getpid()) - toolCpu;
+        std::printf("%-20s %5d/%-5d %9.2f %12.1f %14.2f %12.2f\n", phase.name, result.first,
+                    settings.clients, result.second,
+                    result.second > 0 ? result.first / result.second : 0.0, serverCpu, toolCpu);
         std::fflush(stdout);
         if (phase.step == &LoadClient::Login)
             logins = result.first, loginSeconds = result.second;
