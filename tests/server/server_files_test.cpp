@@ -171,11 +171,11 @@ TEST_F(ServerTest, AClientVanishingMidFileLeavesNothingBehind) {
     ASSERT_TRUE(SendChunks(*alice, bytes, 0, 150000));
     // Wait for the part to reach the disk, then pull the plug.
     std::string folder = DataDir() + "/users/alice";
-    for (int i = 0; i < 100 && Names(folder).empty(); ++i)
+    for (int i = 0; i < 500 && Names(folder).empty(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ASSERT_EQ(Names(folder).size(), 1u);
     alice->Abort();
-    for (int i = 0; i < 300 && !Names(folder).empty(); ++i)
+    for (int i = 0; i < 500 && !Names(folder).empty(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_TRUE(Names(folder).empty());
     // The same file sent again in full is stored.
