@@ -167,6 +167,8 @@ const std::vector<Option>& Options() {
          Seconds(&ServerOptions::throttleBaseDelay, 0.01)},
         {"throttle-max-delay", "SECONDS", "longest throttling delay (default 300)",
          Seconds(&ServerOptions::throttleMaxDelay, 0.01)},
+        {"max-creates-per-address", "N", "accounts one address may create in an hour (default 30)",
+         Whole(&ServerOptions::maxCreatesPerAddress, 1, 1000000)},
         {"throttle-window", "SECONDS", "how long a failed login is remembered (default 900)",
          Seconds(&ServerOptions::throttleWindow, 1)},
     };

@@ -47,6 +47,7 @@ struct ServerOptions {
     double throttleBaseDelay = 2;  // seconds; doubles with each further failure
     double throttleMaxDelay = 300; // seconds
     double throttleWindow = 900;   // seconds a failure is remembered
+    unsigned maxCreatesPerAddress = 30; // account creations from one address per hour
 };
 
 enum class Action { Serve, Help, Version, PrintPublicKey, PrintCertificate, OpenData };

@@ -215,10 +215,10 @@ int main(int argc, char** argv) {
     pelora_test::ServerProcess process;
     asio::ip::tcp::endpoint endpoint;
     if (arguments.connect.empty()) {
+        std::string most = std::to_string(settings.clients + 100);
         std::vector<std::string> serverArguments = {
-            "--max-connections", std::to_string(settings.clients + 100),
-            "--max-users",       std::to_string(settings.clients + 100),
-            "--log-level",       "warn"};
+            "--max-connections",         most, "--max-users", most,
+            "--max-creates-per-address", most, "--log-level", "warn"};
         if (arguments.argon2Given) {
             serverArguments.insert(serverArguments.end(),
                                    {"--argon2-ops", std::to_string(arguments.argon2Ops),

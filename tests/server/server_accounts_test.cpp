@@ -244,3 +244,15 @@ TEST_F(ServerTest, ShutdownTellsEverySessionAndExitsCleanly) {
     EXPECT_NE(log.find("logout \"alice\" (127.0.0.1:"), std::string::npos) << log;
     EXPECT_NE(log.find("pelora-server stopped"), std::string::npos) << log;
 }
+
+TEST_F(ServerTest, OneAddressCannotMakeAccountsWithoutEnd) {
+    StartServer({"--max-creates-per-address", "2"});
+    auto client = Greeted();
+    EXPECT_EQ(client->Create("a1", "pw").result(), pb::CreateReply::CREATED);
+    EXPECT_EQ(client->Create("a2", "pw").result(), pb::CreateReply::CREATED);
+    pb::CreateReply third = client->Create("a3", "pw");
+    EXPECT_EQ(third.result(), pb::CreateReply::THROTTLED);
+    EXPECT_GT(third.retry_after_seconds(), 3000u);
+    EXPECT_EQ(client->Login("a3", "pw").result(), pb::LoginReply::UNKNOWN_USER);
+    EXPECT_EQ(client->Login("a2", "pw").result(), pb::LoginReply::LOGGED_IN);
+}
