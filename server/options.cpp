@@ -182,6 +182,27 @@ const Option* FindOption(const std::string& name) {
     return nullptr;
 }
 
+constexpr std::size_t kHelpIndent = 25;
+constexpr std::size_t kHelpWidth = 92;
+
+// Breaks a help text into lines that fit the width beside the option column.
+std::string Wrapped(const std::string& text) {
+    std::string out, line;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t space = text.find(' ', at);
+        std::string word =
+            text.substr(at, space == std::string::npos ? std::string::npos : space - at);
+        at = space == std::string::npos ? text.size() : space + 1;
+        if (!line.empty() && kHelpIndent + line.size() + 1 + word.size() > kHelpWidth) {
+            out += line + "\n" + std::string(kHelpIndent, ' ');
+            line.clear();
+        }
+        line += (line.empty() ? "" : " ") + word;
+    }
+    return out + line;
+}
+
 std::string Trim(const std::string& text) {
     auto first = text.find_first_not_of(" \t\r");
     if (first == std::string::npos)
@@ -366,15 +387,15 @@ std::string HelpText() {
         "  --help, --version\n"
         "\n"
         "Options (each may also stand in the configuration file as \"name = value\"):\n"
-        "  --config FILE          configuration file (default " +
-        DefaultConfigPath() + " when it exists)\n";
+        "  --config FILE          " +
+        Wrapped("configuration file (default " + DefaultConfigPath() + " when it exists)") + "\n";
     for (const Option& option : Options()) {
         std::string head = "  --" + std::string(option.name) + " " + option.value;
-        if (head.size() < 25)
-            head.resize(25, ' ');
+        if (head.size() < kHelpIndent)
+            head.resize(kHelpIndent, ' ');
         else
-            head += "\n" + std::string(25, ' ');
-        text += head + option.help + "\n";
+            head += "\n" + std::string(kHelpIndent, ' ');
+        text += head + Wrapped(option.help) + "\n";
     }
     return text;
 }
