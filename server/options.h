@@ -44,9 +44,9 @@ struct ServerOptions {
     std::uint64_t argon2MemoryKiB = 19456;
     unsigned throttleNameFailures = 5;
     unsigned throttleAddressFailures = 20;
-    double throttleBaseDelay = 2;  // seconds; doubles with each further failure
-    double throttleMaxDelay = 300; // seconds
-    double throttleWindow = 900;   // seconds a failure is remembered
+    double throttleBaseDelay = 2;       // seconds; doubles with each further failure
+    double throttleMaxDelay = 300;      // seconds
+    double throttleWindow = 900;        // seconds a failure is remembered
     unsigned maxCreatesPerAddress = 30; // account creations from one address per hour
 };
 

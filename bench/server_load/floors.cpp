@@ -4,8 +4,8 @@
 #include <sodium.h>
 
 #include <algorithm>
-#include <atomic>
 #include <arpa/inet.h>
+#include <atomic>
 #include <chrono>
 #include <fcntl.h>
 #include <netinet/in.h>
