@@ -1,0 +1,260 @@
+// Field bounds, shared text rules and typed parsing of frames (see message_checks.h).
+#include "message_checks.h"
+
+#include "user_name.h"
+
+#include <cmath>
+
+namespace wire {
+
+namespace pb = pelora::wire;
+
+namespace {
+
+// A control character in UTF-8 text: C0 controls, DEL, and the C1 controls U+0080..U+009F
+// (encoded C2 80 .. C2 9F).
+bool HasControlCharacter(std::string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        auto b = static_cast<unsigned char>(text[i]);
+        if (b < 0x20 || b == 0x7F)
+            return true;
+        if (b == 0xC2 && i + 1 < text.size()) {
+            auto next = static_cast<unsigned char>(text[i + 1]);
+            if (next >= 0x80 && next <= 0x9F)
+                return true;
+        }
+    }
+    return false;
+}
+
+bool StartsWithDataIgnoringCase(std::string_view name) {
+    static constexpr std::string_view kData = "data";
+    if (name.size() < kData.size())
+        return false;
+    for (std::size_t i = 0; i < kData.size(); ++i) {
+        char c = name[i];
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (c != kData[i])
+            return false;
+    }
+    return true;
+}
+
+std::string OverBound(const char* field, std::size_t bound) {
+    return std::string(field) + " is over its bound of " + std::to_string(bound) + " bytes";
+}
+
+bool Finite(double value) {
+    return std::isfinite(value);
+}
+
+// The bounds of the messages clients send; "" when they hold.
+std::string CheckClientMessage(const Frame& frame, google::protobuf::MessageLite& message) {
+    switch (frame.Type()) {
+    case FrameType::Hello: {
+        auto* m = dynamic_cast<pb::Hello*>(&message);
+        if (m && m->client().size() > kMaxClientTextBytes)
+            return OverBound("client", kMaxClientTextBytes);
+        return m ? "" : "wrong message type";
+    }
+    case FrameType::CreateAccount:
+    case FrameType::Login: {
+        const std::string* name = nullptr;
+        const std::string* password = nullptr;
+        if (auto* m = dynamic_cast<pb::CreateAccount*>(&message)) {
+            name = &m->name();
+            password = &m->password();
+        } else if (auto* l = dynamic_cast<pb::Login*>(&message)) {
+            name = &l->name();
+            password = &l->password();
+        } else {
+            return "wrong message type";
+        }
+        if (name->size() > kMaxNameFieldBytes)
+            return OverBound("name", kMaxNameFieldBytes);
+        if (password->size() > kMaxPasswordBytes)
+            return OverBound("password", kMaxPasswordBytes);
+        return "";
+    }
+    case FrameType::Join: {
+        auto* m = dynamic_cast<pb::Join*>(&message);
+        if (!m)
+            return "wrong message type";
+        for (const std::string* field : {&m->world(), &m->vehicle(), &m->colour(), &m->gender()})
+            if (field->size() > kMaxNameFieldBytes)
+                return OverBound("a join field", kMaxNameFieldBytes);
+        return "";
+    }
+    case FrameType::Position: {
+        auto* m = dynamic_cast<pb::Position*>(&message);
+        if (!m)
+            return "wrong message type";
+        if (!Finite(m->x()) || !Finite(m->y()) || !Finite(m->heading()) || !Finite(m->time()))
+            return "a position holds a number that is not finite";
+        return "";
+    }
+    case FrameType::FileOffer: {
+        auto* m = dynamic_cast<pb::FileOffer*>(&message);
+        if (!m)
+            return "wrong message type";
+        if (m->name().size() > kMaxNameFieldBytes)
+            return OverBound("file name", kMaxNameFieldBytes);
+        if (m->sha256().size() != kSha256Bytes)
+            return "sha256 must be " + std::to_string(kSha256Bytes) + " bytes";
+        return "";
+    }
+    case FrameType::FileChunk: {
+        auto* m = dynamic_cast<pb::FileChunk*>(&message);
+        if (m && m->data().size() > kMaxChunkBytes)
+            return OverBound("chunk data", kMaxChunkBytes);
+        return m ? "" : "wrong message type";
+    }
+    default:
+        return "";
+    }
+}
+
+} // namespace
+
+FileNameProblem CheckDataFileName(std::string_view name) {
+    if (name.empty())
+        return FileNameProblem::Empty;
+    if (name.size() > kMaxFileNameBytes)
+        return FileNameProblem::TooLong;
+    if (HasControlCharacter(name))
+        return FileNameProblem::ControlCharacter;
+    if (!names::IsValidUtf8(name))
+        return FileNameProblem::NotUtf8;
+    if (name.find('/') != std::string_view::npos || name.find('\\') != std::string_view::npos)
+        return FileNameProblem::PathCharacter;
+    if (name.front() == '.')
+        return FileNameProblem::Hidden;
+    if (!StartsWithDataIgnoringCase(name))
+        return FileNameProblem::NotDataFile;
+    return FileNameProblem::None;
+}
+
+std::string DescribeFileNameProblem(FileNameProblem problem) {
+    switch (problem) {
+    case FileNameProblem::None:
+        return "";
+    case FileNameProblem::Empty:
+        return "The file has no name.";
+    case FileNameProblem::TooLong:
+        return "A data file name can hold at most " + std::to_string(kMaxFileNameBytes) + " bytes.";
+    case FileNameProblem::NotUtf8:
+        return "A data file name must be valid UTF-8 text.";
+    case FileNameProblem::ControlCharacter:
+        return "A data file name cannot hold control characters.";
+    case FileNameProblem::PathCharacter:
+        return "A data file name cannot hold a folder part (/ or \\).";
+    case FileNameProblem::Hidden:
+        return "A data file name cannot begin with a dot.";
+    case FileNameProblem::NotDataFile:
+        return "Only files whose names begin with \"data\" are taken.";
+    }
+    return "";
+}
+
+std::string CheckWorldField(std::string_view value, std::string_view field) {
+    std::string name(field);
+    if (value.empty())
+        return "The " + name + " is empty.";
+    if (value.size() > kMaxWorldFieldBytes)
+        return "The " + name + " is longer than " + std::to_string(kMaxWorldFieldBytes) + " bytes.";
+    if (HasControlCharacter(value))
+        return "The " + name + " holds control characters.";
+    if (!names::IsValidUtf8(value))
+        return "The " + name + " is not valid UTF-8 text.";
+    return "";
+}
+
+std::string OnlineUserLine(std::string_view name, std::string_view world) {
+    std::string line(name);
+    line += " (";
+    line += world.empty() ? std::string_view("not driving") : world;
+    line += ")";
+    return line;
+}
+
+std::unique_ptr<google::protobuf::MessageLite> NewMessageFor(std::uint16_t type) {
+    switch (static_cast<FrameType>(type)) {
+    case FrameType::Hello:
+        return std::make_unique<pb::Hello>();
+    case FrameType::HelloReply:
+        return std::make_unique<pb::HelloReply>();
+    case FrameType::Ping:
+        return std::make_unique<pb::Ping>();
+    case FrameType::Pong:
+        return std::make_unique<pb::Pong>();
+    case FrameType::Goodbye:
+        return std::make_unique<pb::Goodbye>();
+    case FrameType::ErrorReply:
+        return std::make_unique<pb::ErrorReply>();
+    case FrameType::CreateAccount:
+        return std::make_unique<pb::CreateAccount>();
+    case FrameType::CreateReply:
+        return std::make_unique<pb::CreateReply>();
+    case FrameType::Login:
+        return std::make_unique<pb::Login>();
+    case FrameType::LoginReply:
+        return std::make_unique<pb::LoginReply>();
+    case FrameType::Logout:
+        return std::make_unique<pb::Logout>();
+    case FrameType::LogoutReply:
+        return std::make_unique<pb::LogoutReply>();
+    case FrameType::UsersRequest:
+        return std::make_unique<pb::UsersRequest>();
+    case FrameType::UsersReply:
+        return std::make_unique<pb::UsersReply>();
+    case FrameType::Join:
+        return std::make_unique<pb::Join>();
+    case FrameType::JoinReply:
+        return std::make_unique<pb::JoinReply>();
+    case FrameType::Leave:
+        return std::make_unique<pb::Leave>();
+    case FrameType::LeaveReply:
+        return std::make_unique<pb::LeaveReply>();
+    case FrameType::Position:
+        return std::make_unique<pb::Position>();
+    case FrameType::Positions:
+        return std::make_unique<pb::Positions>();
+    case FrameType::MemberJoined:
+        return std::make_unique<pb::MemberJoined>();
+    case FrameType::MemberLeft:
+        return std::make_unique<pb::MemberLeft>();
+    case FrameType::FileOffer:
+        return std::make_unique<pb::FileOffer>();
+    case FrameType::FileReply:
+        return std::make_unique<pb::FileReply>();
+    case FrameType::FileChunk:
+        return std::make_unique<pb::FileChunk>();
+    case FrameType::FileCancel:
+        return std::make_unique<pb::FileCancel>();
+    }
+    return nullptr;
+}
+
+bool ParseFrame(const Frame& frame, google::protobuf::MessageLite& message, std::string& problem) {
+    FrameTypeInfo info;
+    if (!LookUpFrameType(frame.type, info)) {
+        problem = FrameTypeName(frame.type) + " is not known";
+        return false;
+    }
+    if (!message.ParseFromString(frame.payload)) {
+        problem = std::string(info.name) + " does not decode";
+        return false;
+    }
+    if (info.sender == Sender::Client) {
+        problem = CheckClientMessage(frame, message);
+        if (!problem.empty()) {
+            problem = std::string(info.name) + ": " + problem;
+            return false;
+        }
+    }
+    problem.clear();
+    return true;
+}
+
+} // namespace wire
