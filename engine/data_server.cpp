@@ -14,6 +14,7 @@
 #include "data_server.h"
 
 #include "drive.h"
+#include "network_object.h"
 #include "platform/file_system.h"
 #include "platform/window_system.h"
 #include "runtime_classes.h"
@@ -445,10 +446,26 @@ void plDataServer::SetOnline(bool online) {
 }
 
 void plDataServer::SendData() {
-    std::string folder = UserFolder();
-    n_printf("Data files of user '%s' are left in %s for the launcher's upload%s\n",
-             userName_.c_str(), folder.empty() ? "(no folder)" : folder.c_str(),
-             online_ ? "" : " (offline)");
+    // This drive's file goes to the server now, while the connection is known to stand, so
+    // that it arrives even when the upload after the leave fails; the server keeps each file
+    // once, and a file it confirmed is moved out of the upload's way.
+    if (!online_) {
+        n_printf("Drive data of user '%s' stays for a later upload (offline drive)\n",
+                 userName_.c_str());
+        return;
+    }
+    if (UserFolderName(userName_) == "guest") {
+        n_printf("Drive data of the guest is not sent\n");
+        return;
+    }
+    std::string path = lastDataFile_ + kSealedSuffix;
+    if (lastDataFile_.empty() || !platform::FileExists(path))
+        path = lastDataFile_;
+    if (path.empty() || !platform::FileExists(path)) {
+        n_printf("WARN: no data file of this drive to send\n");
+        return;
+    }
+    SendDriveDataFile(GetKernel(), userName_, path);
 }
 
 void RegisterDataClasses(nKernelServer* kernel) {
