@@ -1,0 +1,95 @@
+// The users' data files: what to do with an offer (already stored, send it, or refused and
+// why), the bytes of a transfer written to a hidden temporary file beside the user's other
+// files and hashed as they come, and the verified file moved into place under a name that
+// never overwrites another file. A transfer that does not end in a stored file leaves nothing
+// behind: its temporary goes with it, and any left by a crash go at the next start.
+// Blocking disk work: call it from a worker thread.
+#pragma once
+
+#include "storage.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace server {
+
+struct FileLimits {
+    std::uint64_t maxFileBytes = 16ull * 1024 * 1024;
+    std::uint64_t maxUserBytes = 256ull * 1024 * 1024;
+    std::uint64_t maxUserFiles = 10000;
+};
+
+class IncomingFile;
+
+class DataFiles {
+public:
+    DataFiles(std::string usersFolder, FileRecordStore& records, FileLimits limits);
+
+    // Deletes the temporaries a crash left in the users' folders; gives how many.
+    std::size_t RemoveLeftovers();
+
+    struct Outcome {
+        enum class Kind { Send, Stored, AlreadyStored, Refused };
+        Kind kind = Kind::Refused;
+        std::string message;      // for Refused: a sentence for the user
+        std::string storedAs;     // for Stored and AlreadyStored
+        bool serverFault = false; // Refused because of the server (disk, database), not the file
+    };
+
+    // Judges an offer. With Send, `incoming` holds the open transfer; an empty file is stored
+    // at once (Stored).
+    Outcome Offer(const std::string& user, const std::string& name, std::uint64_t size,
+                  const std::string& sha256, std::unique_ptr<IncomingFile>& incoming);
+
+    // Takes one chunk. Send means more bytes are awaited; Stored or Refused end the transfer.
+    Outcome Write(IncomingFile& file, std::uint64_t offset, std::string_view data);
+
+    std::string UserFolder(const std::string& user) const;
+
+private:
+    Outcome Finish(IncomingFile& file);
+    bool PickStoredName(IncomingFile& file, std::string& storedName, std::string& error);
+
+    std::string usersFolder_;
+    FileRecordStore& records_;
+    FileLimits limits_;
+};
+
+// One transfer in progress. Destroying it before it was stored deletes its temporary file.
+class IncomingFile {
+public:
+    ~IncomingFile();
+    IncomingFile(const IncomingFile&) = delete;
+    IncomingFile& operator=(const IncomingFile&) = delete;
+
+    const std::string& Name() const { return offeredName_; }
+    std::uint64_t Size() const { return size_; }
+    std::uint64_t Received() const { return received_; }
+
+private:
+    friend class DataFiles;
+    IncomingFile() = default;
+
+    std::string user_;
+    std::string offeredName_;
+    std::string folder_;
+    std::string temporaryPath_;
+    std::string sha256_;
+    std::uint64_t size_ = 0;
+    std::uint64_t received_ = 0;
+    int fd_ = -1;
+    bool kept_ = false;
+    struct Hashing;
+    std::unique_ptr<Hashing> hashing_;
+};
+
+// The name a file is kept under when another file already has its name: the first eight hex
+// digits of its hash go before the first dot ("data-1.txt.sealed" -> "data-1-1a2b3c4d.txt.sealed"),
+// with "-2", "-3"... after them when even that is taken.
+std::string ConflictName(const std::string& name, const std::string& sha256, int attempt);
+
+std::string HexOf(std::string_view bytes);
+
+} // namespace server

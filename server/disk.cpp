@@ -1,0 +1,187 @@
+// Durable writes, reads and folders (see disk.h).
+#include "disk.h"
+
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace server {
+
+namespace {
+
+// Closes a descriptor on every way out.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int Get() const { return fd_; }
+    // Closes now, reporting the error a late write may only show at close.
+    bool Close() {
+        int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0;
+    }
+
+private:
+    int fd_;
+};
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        ssize_t written = ::write(fd, data, size);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+std::string FolderOf(const std::string& path) {
+    auto slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
+    return path.substr(0, slash);
+}
+
+// Closes a folder listing on every way out.
+class FolderHandle {
+public:
+    explicit FolderHandle(const std::string& path) : dir_(::opendir(path.c_str())) {}
+    ~FolderHandle() {
+        if (dir_)
+            ::closedir(dir_);
+    }
+    FolderHandle(const FolderHandle&) = delete;
+    FolderHandle& operator=(const FolderHandle&) = delete;
+    DIR* Get() const { return dir_; }
+
+private:
+    DIR* dir_;
+};
+
+} // namespace
+
+std::vector<std::string> ListFolder(const std::string& folder) {
+    std::vector<std::string> names;
+    FolderHandle dir(folder);
+    if (!dir.Get())
+        return names;
+    while (dirent* entry = ::readdir(dir.Get())) {
+        std::string name = entry->d_name;
+        if (name != "." && name != "..")
+            names.push_back(std::move(name));
+    }
+    return names;
+}
+
+std::string ErrnoText(int error) {
+    return std::strerror(error);
+}
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+    if (folder.empty())
+        return name;
+    if (folder.back() == '/')
+        return folder + name;
+    return folder + "/" + name;
+}
+
+bool PathExists(const std::string& path) {
+    struct stat info;
+    return ::lstat(path.c_str(), &info) == 0;
+}
+
+bool SyncFolder(const std::string& path) {
+    Descriptor folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return folder.Get() >= 0 && ::fsync(folder.Get()) == 0;
+}
+
+bool WriteFileDurably(const std::string& path, const std::string& bytes, mode_t mode,
+                      std::string& error) {
+    std::string temporary = path + ".new-XXXXXX";
+    int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) {
+        error = "cannot create a file beside " + path + ": " + ErrnoText(errno);
+        return false;
+    }
+    Descriptor file(fd);
+    bool ok =
+        ::fchmod(fd, mode) == 0 && WriteAll(fd, bytes.data(), bytes.size()) && ::fsync(fd) == 0;
+    int saved = errno;
+    ok = file.Close() && ok;
+    if (ok && ::rename(temporary.c_str(), path.c_str()) != 0) {
+        saved = errno;
+        ok = false;
+    }
+    if (!ok) {
+        ::unlink(temporary.c_str());
+        error = "cannot write " + path + ": " + ErrnoText(saved);
+        return false;
+    }
+    SyncFolder(FolderOf(path));
+    return true;
+}
+
+bool ReadFile(const std::string& path, std::string& bytes, std::string& error) {
+    Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (file.Get() < 0) {
+        error = "cannot open " + path + ": " + ErrnoText(errno);
+        return false;
+    }
+    bytes.clear();
+    char buffer[64 * 1024];
+    for (;;) {
+        ssize_t got = ::read(file.Get(), buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            error = "cannot read " + path + ": " + ErrnoText(errno);
+            return false;
+        }
+        if (got == 0)
+            return true;
+        bytes.append(buffer, static_cast<std::size_t>(got));
+    }
+}
+
+bool MakeFolders(const std::string& path, mode_t mode, std::string& error) {
+    if (path.empty()) {
+        error = "no folder given";
+        return false;
+    }
+    std::string sofar;
+    std::size_t at = 0;
+    while (at != std::string::npos) {
+        std::size_t slash = path.find('/', at + 1);
+        sofar = path.substr(0, slash);
+        at = slash;
+        if (sofar.empty() || sofar == "/")
+            continue;
+        if (::mkdir(sofar.c_str(), mode) != 0 && errno != EEXIST) {
+            error = "cannot make the folder " + sofar + ": " + ErrnoText(errno);
+            return false;
+        }
+    }
+    struct stat info;
+    if (::stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        error = path + " is not a folder";
+        return false;
+    }
+    return true;
+}
+
+} // namespace server

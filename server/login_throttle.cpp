@@ -1,0 +1,106 @@
+// Failed-login throttling (see login_throttle.h).
+#include "login_throttle.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace server {
+
+namespace {
+
+double Seconds(LoginThrottle::Clock::duration duration) {
+    return std::chrono::duration<double>(duration).count();
+}
+
+} // namespace
+
+double LoginThrottle::DelayOf(Table& table, const std::string& key, unsigned limit,
+                              Clock::time_point now) {
+    auto found = table.find(key);
+    if (found == table.end())
+        return 0;
+    Entry& entry = found->second;
+    if (Seconds(now - entry.last) > settings_.window) {
+        table.erase(found);
+        return 0;
+    }
+    if (entry.failures < limit)
+        return 0;
+    // The limit-th failure starts the base delay; each one after it doubles it.
+    double exponent = std::min<double>(entry.failures - limit, 40);
+    double delay = std::min(settings_.baseDelay * std::pow(2.0, exponent), settings_.maxDelay);
+    return std::max(0.0, delay - Seconds(now - entry.last));
+}
+
+double LoginThrottle::Delay(const std::string& name, const std::string& address,
+                            Clock::time_point now) {
+    std::lock_guard lock(mutex_);
+    return std::max(DelayOf(names_, name, settings_.nameFailures, now),
+                    DelayOf(addresses_, address, settings_.addressFailures, now));
+}
+
+void LoginThrottle::Count(Table& table, const std::string& key, Clock::time_point now) {
+    if (table.size() >= settings_.maxEntries && !table.count(key))
+        Prune(table, now);
+    Entry& entry = table[key];
+    if (entry.failures > 0 && Seconds(now - entry.last) > settings_.window)
+        entry.failures = 0;
+    ++entry.failures;
+    entry.last = now;
+}
+
+void LoginThrottle::Failed(const std::string& name, const std::string& address,
+                           Clock::time_point now) {
+    std::lock_guard lock(mutex_);
+    Count(names_, name, now);
+    Count(addresses_, address, now);
+}
+
+void LoginThrottle::Succeeded(const std::string& name, const std::string& address) {
+    std::lock_guard lock(mutex_);
+    auto found = names_.find(name);
+    if (found == names_.end())
+        return;
+    unsigned typos = found->second.failures;
+    names_.erase(found);
+    auto from = addresses_.find(address);
+    if (from != addresses_.end()) {
+        from->second.failures -= std::min(typos, from->second.failures);
+        if (from->second.failures == 0)
+            addresses_.erase(from);
+    }
+}
+
+// Drops the entries past their window; when the table is still full, the oldest half goes, so
+// a flood of made-up names cannot grow it without bound.
+void LoginThrottle::Prune(Table& table, Clock::time_point now) {
+    for (auto it = table.begin(); it != table.end();) {
+        if (Seconds(now - it->second.last) > settings_.window)
+            it = table.erase(it);
+        else
+            ++it;
+    }
+    if (table.size() < settings_.maxEntries)
+        return;
+    std::vector<Clock::time_point> times;
+    times.reserve(table.size());
+    for (const auto& [key, entry] : table)
+        times.push_back(entry.last);
+    auto middle = times.begin() + static_cast<std::ptrdiff_t>(times.size() / 2);
+    std::nth_element(times.begin(), middle, times.end());
+    Clock::time_point cut = *middle;
+    for (auto it = table.begin(); it != table.end();) {
+        if (it->second.last <= cut)
+            it = table.erase(it);
+        else
+            ++it;
+    }
+}
+
+std::size_t LoginThrottle::EntryCount() const {
+    std::lock_guard lock(mutex_);
+    return names_.size() + addresses_.size();
+}
+
+} // namespace server

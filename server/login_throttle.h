@@ -1,0 +1,56 @@
+// Throttling of failed logins, per user name and per client address. After a number of
+// failures within a window, further logins wait a delay that doubles with each failure up to a
+// cap; when the delay has passed the right password works again, so nobody is locked out for
+// good. A success clears the name's failures and takes them off the address too: trainees
+// share machines (and a site's machines often share one address), and one trainee's typos
+// that ended in a login should not count against the next one. Memory is bounded.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+namespace server {
+
+class LoginThrottle {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    struct Settings {
+        unsigned nameFailures = 5;
+        unsigned addressFailures = 20;
+        double baseDelay = 2;  // seconds
+        double maxDelay = 300; // seconds
+        double window = 900;   // seconds a failure is remembered
+        std::size_t maxEntries = 100000;
+    };
+
+    explicit LoginThrottle(const Settings& settings) : settings_(settings) {}
+
+    // Seconds until a login for this name from this address is heard; 0 when it is now.
+    double Delay(const std::string& name, const std::string& address, Clock::time_point now);
+    void Failed(const std::string& name, const std::string& address, Clock::time_point now);
+    void Succeeded(const std::string& name, const std::string& address);
+
+    std::size_t EntryCount() const;
+
+private:
+    struct Entry {
+        unsigned failures = 0;
+        Clock::time_point last;
+    };
+    using Table = std::unordered_map<std::string, Entry>;
+
+    double DelayOf(Table& table, const std::string& key, unsigned limit, Clock::time_point now);
+    void Count(Table& table, const std::string& key, Clock::time_point now);
+    void Prune(Table& table, Clock::time_point now);
+
+    Settings settings_;
+    mutable std::mutex mutex_;
+    Table names_;
+    Table addresses_;
+};
+
+} // namespace server

@@ -1,0 +1,377 @@
+// The option table, the configuration file and the command line (see options.h).
+#include "options.h"
+
+#include "disk.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+#include <limits>
+#include <unistd.h>
+
+namespace server {
+
+namespace {
+
+using Setter = std::function<bool(ServerOptions&, const std::string&, std::string&)>;
+
+struct Option {
+    const char* name;
+    const char* value; // what the value is, for the help text
+    const char* help;
+    Setter set;
+};
+
+bool ParseUnsigned(const std::string& text, std::uint64_t maximum, std::uint64_t& out,
+                   std::string& error) {
+    // Sizes may end in K, M or G (powers of 1024).
+    std::uint64_t scale = 1;
+    std::string digits = text;
+    if (!digits.empty()) {
+        char last = digits.back();
+        if (last == 'K' || last == 'k')
+            scale = 1024;
+        else if (last == 'M' || last == 'm')
+            scale = 1024 * 1024;
+        else if (last == 'G' || last == 'g')
+            scale = 1024ull * 1024 * 1024;
+        if (scale != 1)
+            digits.pop_back();
+    }
+    if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) {
+        error = "\"" + text + "\" is not a whole number";
+        return false;
+    }
+    errno = 0;
+    unsigned long long value = std::strtoull(digits.c_str(), nullptr, 10);
+    if (errno == ERANGE || value > maximum / scale) {
+        error = "\"" + text + "\" is larger than " + std::to_string(maximum);
+        return false;
+    }
+    out = value * scale;
+    return true;
+}
+
+bool ParseSeconds(const std::string& text, double minimum, double& out, std::string& error) {
+    char* end = nullptr;
+    errno = 0;
+    double value = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || errno == ERANGE || !std::isfinite(value)) {
+        error = "\"" + text + "\" is not a number of seconds";
+        return false;
+    }
+    if (value < minimum || value > 86400 * 365) {
+        error =
+            "\"" + text + "\" is out of range (at least " + std::to_string(minimum) + " seconds)";
+        return false;
+    }
+    out = value;
+    return true;
+}
+
+template <typename Field>
+Setter Whole(Field ServerOptions::*field, std::uint64_t minimum, std::uint64_t maximum) {
+    return [=](ServerOptions& options, const std::string& text, std::string& error) {
+        std::uint64_t value;
+        if (!ParseUnsigned(text, maximum, value, error))
+            return false;
+        if (value < minimum) {
+            error = "\"" + text + "\" is below the least value " + std::to_string(minimum);
+            return false;
+        }
+        options.*field = static_cast<Field>(value);
+        return true;
+    };
+}
+
+Setter Seconds(double ServerOptions::*field, double minimum) {
+    return [=](ServerOptions& options, const std::string& text, std::string& error) {
+        return ParseSeconds(text, minimum, options.*field, error);
+    };
+}
+
+Setter Text(std::string ServerOptions::*field) {
+    return [=](ServerOptions& options, const std::string& text, std::string& error) {
+        if (text.empty()) {
+            error = "the value is empty";
+            return false;
+        }
+        options.*field = text;
+        return true;
+    };
+}
+
+const std::vector<Option>& Options() {
+    static const std::vector<Option> table = {
+        {"port", "PORT", "TCP port to listen on; 0 lets the system choose (default 3152)",
+         Whole(&ServerOptions::port, 0, 65535)},
+        {"bind", "ADDRESS", "address to listen on (default 0.0.0.0, every IPv4 address)",
+         Text(&ServerOptions::bind)},
+        {"data-dir", "DIR",
+         "the data folder: accounts, files, keys, certificate, log (default "
+         "$XDG_DATA_HOME/pelora-server or ~/.local/share/pelora-server)",
+         Text(&ServerOptions::dataDir)},
+        {"cert", "FILE", "TLS certificate (PEM) to use instead of the one made on first start",
+         Text(&ServerOptions::certPath)},
+        {"key", "FILE", "private key (PEM) of --cert", Text(&ServerOptions::keyPath)},
+        {"log-file", "FILE", "the log (default <data-dir>/pelora-server.log)",
+         Text(&ServerOptions::logFile)},
+        {"log-level", "LEVEL", "error, warn, info or debug (default info)",
+         [](ServerOptions& options, const std::string& text, std::string& error) {
+             if (ParseLogLevel(text, options.logLevel))
+                 return true;
+             error = "\"" + text + "\" is not one of error, warn, info, debug";
+             return false;
+         }},
+        {"io-threads", "N", "threads serving connections (default 2)",
+         Whole(&ServerOptions::ioThreads, 1, 256)},
+        {"workers", "N", "threads for password hashing and disk work; 0: one per processor",
+         Whole(&ServerOptions::workers, 0, 256)},
+        {"max-connections", "N", "connections served at once (default 2000)",
+         Whole(&ServerOptions::maxConnections, 1, 1000000)},
+        {"max-users", "N", "users logged in at once (default 2000)",
+         Whole(&ServerOptions::maxUsers, 1, 1000000)},
+        {"handshake-timeout", "SECONDS",
+         "time allowed for the TLS handshake, and again for the Hello (default 10)",
+         Seconds(&ServerOptions::handshakeTimeout, 0.05)},
+        {"idle-timeout", "SECONDS", "a connection silent this long is closed (default 30)",
+         Seconds(&ServerOptions::idleTimeout, 0.05)},
+        {"ping-interval", "SECONDS", "how often clients are asked to ping (default 10)",
+         Seconds(&ServerOptions::pingInterval, 0.05)},
+        {"max-send-queue", "BYTES",
+         "bytes waiting to be sent to one client before it is dropped as too slow (default 1M)",
+         Whole(&ServerOptions::maxSendQueueBytes, 64 * 1024, 1ull << 32)},
+        {"max-file-size", "BYTES", "largest data file taken (default 16M)",
+         Whole(&ServerOptions::maxFileBytes, 0, 1ull << 40)},
+        {"max-user-bytes", "BYTES", "space for one user's data files (default 256M)",
+         Whole(&ServerOptions::maxUserBytes, 0, 1ull << 50)},
+        {"max-user-files", "N", "number of data files one user may keep (default 10000)",
+         Whole(&ServerOptions::maxUserFiles, 0, 1ull << 32)},
+        {"argon2-ops", "N", "argon2id passes for new password hashes (default 2; tests may use 1)",
+         Whole(&ServerOptions::argon2Ops, 1, 64)},
+        {"argon2-memory", "KIB",
+         "argon2id memory for new password hashes in KiB (default 19456; tests may use 8)",
+         Whole(&ServerOptions::argon2MemoryKiB, 8, 4ull * 1024 * 1024)},
+        {"throttle-name-failures", "N",
+         "failed logins for one name before it is throttled (default 5)",
+         Whole(&ServerOptions::throttleNameFailures, 1, 1000000)},
+        {"throttle-address-failures", "N",
+         "failed logins from one address before it is throttled (default 20)",
+         Whole(&ServerOptions::throttleAddressFailures, 1, 1000000)},
+        {"throttle-delay", "SECONDS",
+         "first throttling delay, doubled with each further failure (default 2)",
+         Seconds(&ServerOptions::throttleBaseDelay, 0.01)},
+        {"throttle-max-delay", "SECONDS", "longest throttling delay (default 300)",
+         Seconds(&ServerOptions::throttleMaxDelay, 0.01)},
+        {"throttle-window", "SECONDS", "how long a failed login is remembered (default 900)",
+         Seconds(&ServerOptions::throttleWindow, 1)},
+    };
+    return table;
+}
+
+const Option* FindOption(const std::string& name) {
+    for (const Option& option : Options())
+        if (name == option.name)
+            return &option;
+    return nullptr;
+}
+
+std::string Trim(const std::string& text) {
+    auto first = text.find_first_not_of(" \t\r");
+    if (first == std::string::npos)
+        return "";
+    auto last = text.find_last_not_of(" \t\r");
+    return text.substr(first, last - first + 1);
+}
+
+std::string HomeFolder() {
+    const char* home = std::getenv("HOME");
+    return home && *home ? home : "/tmp";
+}
+
+std::string Absolute(const std::string& path) {
+    if (path.empty() || path.front() == '/')
+        return path;
+    char buffer[4096];
+    if (!::getcwd(buffer, sizeof buffer))
+        return path;
+    return JoinPath(buffer, path);
+}
+
+} // namespace
+
+std::string DefaultDataDir() {
+    const char* xdg = std::getenv("XDG_DATA_HOME");
+    if (xdg && *xdg == '/')
+        return JoinPath(xdg, "pelora-server");
+    return HomeFolder() + "/.local/share/pelora-server";
+}
+
+std::string DefaultConfigPath() {
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    std::string base = xdg && *xdg == '/' ? std::string(xdg) : HomeFolder() + "/.config";
+    return base + "/pelora-server/pelora-server.conf";
+}
+
+std::vector<std::string> ConfigOptionNames() {
+    std::vector<std::string> names;
+    for (const Option& option : Options())
+        names.emplace_back(option.name);
+    return names;
+}
+
+bool ApplyConfigText(const std::string& text, const std::string& origin, ServerOptions& options,
+                     std::string& error) {
+    std::size_t lineNumber = 0;
+    std::size_t at = 0;
+    while (at <= text.size()) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = Trim(text.substr(at, end - at));
+        at = end + 1;
+        ++lineNumber;
+        if (line.empty() || line.front() == '#')
+            continue;
+        std::string where = origin + ":" + std::to_string(lineNumber) + ": ";
+        auto equals = line.find('=');
+        if (equals == std::string::npos) {
+            error = where + "expected \"name = value\"";
+            return false;
+        }
+        std::string name = Trim(line.substr(0, equals));
+        std::string value = Trim(line.substr(equals + 1));
+        const Option* option = FindOption(name);
+        if (!option) {
+            error = where + "unknown option \"" + name + "\"";
+            return false;
+        }
+        std::string problem;
+        if (!option->set(options, value, problem)) {
+            error = where + name + ": " + problem;
+            return false;
+        }
+    }
+    return true;
+}
+
+bool ParseCommandLine(const std::vector<std::string>& arguments, CommandLine& commandLine,
+                      std::string& error) {
+    // First pass: actions and --config; options are kept for after the file.
+    std::vector<std::pair<const Option*, std::string>> settings;
+    std::string configPath;
+    bool configGiven = false;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        std::string argument = arguments[i];
+        if (argument == "--help" || argument == "-h") {
+            commandLine.action = Action::Help;
+            return true;
+        }
+        if (argument == "--version") {
+            commandLine.action = Action::Version;
+            return true;
+        }
+        if (argument.rfind("--", 0) != 0) {
+            error = "unexpected argument \"" + argument + "\" (see --help)";
+            return false;
+        }
+        std::string name = argument.substr(2);
+        std::string value;
+        bool hasValue = false;
+        if (auto equals = name.find('='); equals != std::string::npos) {
+            value = name.substr(equals + 1);
+            name = name.substr(0, equals);
+            hasValue = true;
+        }
+        if (name == "print-public-key" || name == "print-certificate") {
+            commandLine.action =
+                name == "print-public-key" ? Action::PrintPublicKey : Action::PrintCertificate;
+            continue;
+        }
+        const Option* option = FindOption(name);
+        if (!option && name != "config" && name != "open-data") {
+            error = "unknown option \"--" + name + "\" (see --help)";
+            return false;
+        }
+        if (!hasValue) {
+            if (i + 1 >= arguments.size()) {
+                error = "--" + name + " needs a value";
+                return false;
+            }
+            value = arguments[++i];
+        }
+        if (name == "config") {
+            configPath = value;
+            configGiven = true;
+        } else if (name == "open-data") {
+            commandLine.action = Action::OpenData;
+            commandLine.openDataTarget = Absolute(value);
+        } else {
+            settings.emplace_back(option, value);
+        }
+    }
+
+    ServerOptions options;
+    if (!configGiven && PathExists(DefaultConfigPath()))
+        configPath = DefaultConfigPath();
+    if (!configPath.empty()) {
+        std::string text;
+        if (!ReadFile(configPath, text, error))
+            return false;
+        if (!ApplyConfigText(text, configPath, options, error))
+            return false;
+    }
+    for (const auto& [option, value] : settings) {
+        std::string problem;
+        if (!option->set(options, value, problem)) {
+            error = "--" + std::string(option->name) + ": " + problem;
+            return false;
+        }
+    }
+    if (options.certPath.empty() != options.keyPath.empty()) {
+        error = "--cert and --key go together: give both or neither";
+        return false;
+    }
+    if (options.dataDir.empty())
+        options.dataDir = DefaultDataDir();
+    options.dataDir = Absolute(options.dataDir);
+    options.certPath = Absolute(options.certPath);
+    options.keyPath = Absolute(options.keyPath);
+    options.logFile = Absolute(options.logFile);
+    commandLine.configPath = configPath;
+    commandLine.options = options;
+    return true;
+}
+
+std::string HelpText() {
+    std::string text =
+        "Usage: pelora-server [OPTION]...\n"
+        "The Pelora simulation server: accounts, online users, shared worlds and the users'\n"
+        "data files, over TLS. Prints \"pelora-server: listening on ADDRESS:PORT\" on standard\n"
+        "output once it accepts connections; SIGTERM or SIGINT ends it cleanly.\n"
+        "\n"
+        "Actions (instead of serving):\n"
+        "  --print-public-key     print the key (64 hex digits) launchers seal drive data\n"
+        "                         with; a site copies it to home:keys/server.pub\n"
+        "  --print-certificate    print the TLS certificate (PEM); a site copies it to\n"
+        "                         home:keys/server.pem on each launcher\n"
+        "  --open-data DIR        decrypt the data files received so far into DIR, one\n"
+        "                         folder per user, for the site's staff\n"
+        "  --help, --version\n"
+        "\n"
+        "Options (each may also stand in the configuration file as \"name = value\"):\n"
+        "  --config FILE          configuration file (default " +
+        DefaultConfigPath() + " when it exists)\n";
+    for (const Option& option : Options()) {
+        std::string head = "  --" + std::string(option.name) + " " + option.value;
+        if (head.size() < 25)
+            head.resize(25, ' ');
+        else
+            head += "\n" + std::string(25, ' ');
+        text += head + option.help + "\n";
+    }
+    return text;
+}
+
+} // namespace server

@@ -1,0 +1,46 @@
+// Who is logged in and where they are: the answer to the users request. A name is held by one
+// session at a time; the shared guest account may be held by many. Safe from any thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+namespace server {
+
+struct OnlineEntry {
+    std::string name;
+    std::string world; // empty when in no world
+};
+
+class Presence {
+public:
+    explicit Presence(std::size_t maxUsers) : maxUsers_(maxUsers) {}
+
+    enum class Claim { Granted, AlreadyLoggedIn, Full };
+    // Checks and takes the name in one step, so two logins racing for one account cannot both
+    // succeed. `shared` names (the guest) may be held by several sessions.
+    Claim Enter(std::uint64_t session, const std::string& name, bool shared);
+    void Leave(std::uint64_t session);
+    void SetWorld(std::uint64_t session, const std::string& world);
+
+    // Every session's entry, sorted by name, then world.
+    std::vector<OnlineEntry> List() const;
+    std::size_t Count() const;
+
+private:
+    struct Held {
+        OnlineEntry entry;
+        bool shared = false;
+    };
+    std::size_t maxUsers_;
+    mutable std::mutex mutex_;
+    std::unordered_map<std::uint64_t, Held> sessions_;
+    std::unordered_set<std::string> exclusiveNames_;
+};
+
+} // namespace server

@@ -1,0 +1,133 @@
+// The actions of the pelora-server program (see program.h).
+#include "program.h"
+
+#include "disk.h"
+#include "options.h"
+#include "seal_keys.h"
+#include "server.h"
+#include "tls_identity.h"
+
+#include "protocol/framing.h"
+
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <sys/resource.h>
+
+namespace server {
+
+namespace {
+
+constexpr const char* kVersion = "pelora-server 2.1";
+
+int Fail(const std::string& error) {
+    std::fprintf(stderr, "pelora-server: %s\n", error.c_str());
+    return 1;
+}
+
+// Many launchers mean many sockets: take every descriptor the system allows.
+void RaiseDescriptorLimit() {
+    rlimit limit;
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+int PrintPublicKey(const ServerOptions& options) {
+    std::string error;
+    DataLayout layout(options);
+    SealKeys keys;
+    bool created = false;
+    if (!MakeFolders(options.dataDir, 0700, error) ||
+        !LoadOrMakeSealKeys(layout.keys, keys, created, error))
+        return Fail(error);
+    std::printf("%s\n", PublicKeyHex(keys).c_str());
+    return 0;
+}
+
+int PrintCertificate(const ServerOptions& options) {
+    std::string error, pem;
+    DataLayout layout(options);
+    bool created = false;
+    if (options.certPath.empty() && (!MakeFolders(JoinPath(options.dataDir, "tls"), 0700, error) ||
+                                     !EnsureCertificate(layout.cert, layout.key, created, error)))
+        return Fail(error);
+    if (!ReadFile(layout.cert, pem, error))
+        return Fail(error);
+    std::fputs(pem.c_str(), stdout);
+    return 0;
+}
+
+int OpenData(const ServerOptions& options, const std::string& target) {
+    std::string error;
+    DataLayout layout(options);
+    if (!PathExists(layout.keys + "/seal.key"))
+        return Fail("no sealing key in " + layout.keys +
+                    ": has a server run with the data "
+                    "folder " +
+                    options.dataDir + "?");
+    SealKeys keys;
+    bool created = false;
+    if (!LoadOrMakeSealKeys(layout.keys, keys, created, error))
+        return Fail(error);
+    if (!MakeFolders(target, 0700, error))
+        return Fail(error);
+    OpenDataReport report = OpenDataFiles(layout.users, keys, target);
+    for (const std::string& problem : report.problems)
+        std::fprintf(stderr, "pelora-server: %s\n", problem.c_str());
+    std::printf("Opened %zu sealed files and copied %zu other files into %s.\n", report.opened,
+                report.copied, target.c_str());
+    if (!report.problems.empty()) {
+        std::printf("%zu files could not be opened (see above).\n", report.problems.size());
+        return 1;
+    }
+    return 0;
+}
+
+int Serve(const ServerOptions& options, const std::string& configPath) {
+    RaiseDescriptorLimit();
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN); // a file-size limit shows as a write error, not a crash
+    Server server(options);
+    std::string error;
+    if (!server.Start(error))
+        return Fail(error);
+    // The readiness line: scripts and tests wait for it rather than sleep.
+    std::printf("pelora-server: listening on %s\n", server.ListenAddress().c_str());
+    std::printf("pelora-server: data folder %s%s%s\n", options.dataDir.c_str(),
+                configPath.empty() ? "" : ", configuration ", configPath.c_str());
+    std::fflush(stdout);
+    return server.Run();
+}
+
+} // namespace
+
+int RunServerProgram(int argc, char** argv) {
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+    CommandLine commandLine;
+    std::string error;
+    if (!ParseCommandLine(arguments, commandLine, error)) {
+        Fail(error);
+        return 2;
+    }
+    switch (commandLine.action) {
+    case Action::Help:
+        std::fputs(HelpText().c_str(), stdout);
+        return 0;
+    case Action::Version:
+        std::printf("%s (protocol %u)\n", kVersion, wire::kProtocolVersion);
+        return 0;
+    case Action::PrintPublicKey:
+        return PrintPublicKey(commandLine.options);
+    case Action::PrintCertificate:
+        return PrintCertificate(commandLine.options);
+    case Action::OpenData:
+        return OpenData(commandLine.options, commandLine.openDataTarget);
+    case Action::Serve:
+        break;
+    }
+    return Serve(commandLine.options, commandLine.configPath);
+}
+
+} // namespace server

@@ -1,0 +1,275 @@
+// The server's start, accept loop and shutdown (see server.h).
+#include "server.h"
+
+#include "disk.h"
+#include "seal_keys.h"
+#include "session.h"
+#include "tls_identity.h"
+
+#include "protocol/message_checks.h"
+
+#include <asio/post.hpp>
+#include <asio/strand.hpp>
+
+#include <openssl/ssl.h>
+
+#include <csignal>
+#include <thread>
+#include <vector>
+
+namespace server {
+
+namespace {
+
+// Past the connection limit a few more are taken, only to be told the server is full; beyond
+// that a connection is closed at once.
+constexpr std::size_t kFullNoticeSlack = 64;
+constexpr auto kShutdownGrace = std::chrono::seconds(3);
+
+unsigned WorkerCount(const ServerOptions& options) {
+    if (options.workers > 0)
+        return options.workers;
+    unsigned cores = std::thread::hardware_concurrency();
+    return cores > 0 ? cores : 2;
+}
+
+LoginThrottle::Settings ThrottleSettings(const ServerOptions& options) {
+    LoginThrottle::Settings settings;
+    settings.nameFailures = options.throttleNameFailures;
+    settings.addressFailures = options.throttleAddressFailures;
+    settings.baseDelay = options.throttleBaseDelay;
+    settings.maxDelay = options.throttleMaxDelay;
+    settings.window = options.throttleWindow;
+    return settings;
+}
+
+FileLimits Limits(const ServerOptions& options) {
+    return FileLimits{options.maxFileBytes, options.maxUserBytes, options.maxUserFiles};
+}
+
+} // namespace
+
+DataLayout::DataLayout(const ServerOptions& options)
+    : database(JoinPath(options.dataDir, "pelora-server.db")),
+      log(options.logFile.empty() ? JoinPath(options.dataDir, "pelora-server.log")
+                                  : options.logFile),
+      keys(JoinPath(options.dataDir, "keys")),
+      cert(options.certPath.empty() ? JoinPath(options.dataDir, "tls/server.pem")
+                                    : options.certPath),
+      key(options.keyPath.empty() ? JoinPath(options.dataDir, "tls/server.key") : options.keyPath),
+      users(JoinPath(options.dataDir, "users")) {}
+
+Server::Server(const ServerOptions& options)
+    : options_(options), layout_(options_), hasher_(options.argon2Ops, options.argon2MemoryKiB),
+      throttle_(ThrottleSettings(options)), presence_(options.maxUsers),
+      worlds_(wire::kMaxWorldMembers), files_(layout_.users, fileRecords_, Limits(options)),
+      workers_(WorkerCount(options)), io_(static_cast<int>(options.ioThreads)) {
+    context_.reset(new ServerContext{options_, log_, accounts_, files_, hasher_, throttle_,
+                                     presence_, worlds_, workers_, sessions_});
+}
+
+Server::~Server() {
+    workers_.join();
+}
+
+bool Server::Start(std::string& error) {
+    if (!MakeFolders(options_.dataDir, 0700, error) || !MakeFolders(layout_.users, 0700, error))
+        return false;
+    if (!log_.Open(layout_.log, error))
+        return false;
+    log_.SetLevel(options_.logLevel);
+    if (!OpenServerDatabase(database_, layout_.database, error))
+        return false;
+
+    SealKeys keys;
+    bool created = false;
+    if (!LoadOrMakeSealKeys(layout_.keys, keys, created, error))
+        return false;
+    if (created)
+        log_.Info("made the sealing key pair in " + layout_.keys + "; public key " +
+                  PublicKeyHex(keys));
+
+    if (options_.certPath.empty()) {
+        std::string tlsFolder = JoinPath(options_.dataDir, "tls");
+        if (!MakeFolders(tlsFolder, 0700, error) ||
+            !EnsureCertificate(layout_.cert, layout_.key, created, error))
+            return false;
+        if (created)
+            log_.Info("made a self-signed certificate in " + layout_.cert);
+    }
+    std::string summary;
+    if (!CheckCertificatePair(layout_.cert, layout_.key, summary, error))
+        return false;
+
+    asio::error_code code;
+    tls_.set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2 |
+                         asio::ssl::context::no_sslv3 | asio::ssl::context::single_dh_use,
+                     code);
+    SSL_CTX_set_min_proto_version(tls_.native_handle(), TLS1_2_VERSION);
+    tls_.use_certificate_chain_file(layout_.cert, code);
+    if (!code)
+        tls_.use_private_key_file(layout_.key, asio::ssl::context::pem, code);
+    if (code) {
+        error = "cannot use the certificate " + layout_.cert + ": " + code.message();
+        return false;
+    }
+
+    if (std::size_t removed = files_.RemoveLeftovers())
+        log_.Info("removed " + std::to_string(removed) +
+                  " unfinished file transfers left by an earlier run");
+
+    asio::ip::address address = asio::ip::make_address(options_.bind, code);
+    if (code) {
+        error = "\"" + options_.bind + "\" is not an IP address to listen on";
+        return false;
+    }
+    asio::ip::tcp::endpoint endpoint(address, options_.port);
+    acceptor_.open(endpoint.protocol(), code);
+    if (!code)
+        acceptor_.set_option(asio::ip::tcp::acceptor::reuse_address(true), code);
+    if (!code)
+        acceptor_.bind(endpoint, code);
+    if (!code)
+        acceptor_.listen(asio::socket_base::max_listen_connections, code);
+    if (code) {
+        error = "cannot listen on " + options_.bind + " port " + std::to_string(options_.port) +
+                ": " + code.message();
+        return false;
+    }
+    std::uint64_t accounts = 0;
+    accounts_.Count(accounts);
+    log_.Info("pelora-server started: listening on " + ListenAddress() + ", data in " +
+              options_.dataDir + ", " + std::to_string(accounts) + " accounts, certificate " +
+              summary);
+    return true;
+}
+
+std::string Server::ListenAddress() const {
+    asio::error_code code;
+    auto endpoint = acceptor_.local_endpoint(code);
+    if (code)
+        return "?";
+    std::string address = endpoint.address().to_string();
+    if (endpoint.address().is_v6())
+        address = "[" + address + "]";
+    return address + ":" + std::to_string(endpoint.port());
+}
+
+int Server::Run() {
+    signals_.add(SIGTERM);
+    signals_.add(SIGINT);
+    signals_.async_wait([this](const asio::error_code& error, int signal) {
+        if (!error)
+            BeginShutdown(signal == SIGTERM ? "SIGTERM" : "SIGINT");
+    });
+    Accept();
+    std::vector<std::thread> threads;
+    for (unsigned i = 1; i < options_.ioThreads; ++i)
+        threads.emplace_back([this] { io_.run(); });
+    io_.run();
+    for (auto& thread : threads)
+        thread.join();
+    workers_.join();
+    database_.Close();
+    log_.Info("pelora-server stopped");
+    return 0;
+}
+
+void Server::Stop() {
+    asio::post(io_, [this] { BeginShutdown("a stop request"); });
+}
+
+void Server::Accept() {
+    acceptor_.async_accept(asio::make_strand(io_), [this](const asio::error_code& error,
+                                                          asio::ip::tcp::socket socket) {
+        if (stopping_ || error == asio::error::operation_aborted)
+            return;
+        if (error) {
+            // Out of descriptors, most likely: wait a little instead of spinning.
+            if (!acceptErrorLogged_)
+                log_.Warning("cannot accept connections: " + error.message());
+            acceptErrorLogged_ = true;
+            acceptRetry_.expires_after(std::chrono::milliseconds(100));
+            acceptRetry_.async_wait([this](const asio::error_code& waited) {
+                if (!waited)
+                    Accept();
+            });
+            return;
+        }
+        acceptErrorLogged_ = false;
+        std::size_t count = sessions_.Count();
+        if (count >= options_.maxConnections + kFullNoticeSlack) {
+            asio::error_code ignored;
+            socket.close(ignored);
+        } else {
+            auto session =
+                std::make_shared<Session>(*context_, std::move(socket), tls_, nextSessionId_++,
+                                          count >= options_.maxConnections);
+            sessions_.Add(session->Id(), session);
+            session->Start();
+        }
+        Accept();
+    });
+}
+
+void Server::BeginShutdown(const std::string& why) {
+    if (stopping_.exchange(true))
+        return;
+    log_.Info("shutting down (" + why + "): telling " + std::to_string(sessions_.Count()) +
+              " connections");
+    asio::error_code ignored;
+    acceptor_.close(ignored);
+    signals_.cancel(ignored);
+    acceptRetry_.cancel();
+    sessions_.ForEach([](const std::shared_ptr<Session>& session) {
+        session->Shutdown("The server is shutting down.");
+    });
+    shutdownStart_ = std::chrono::steady_clock::now();
+    WaitForSessions();
+}
+
+void Server::WaitForSessions() {
+    if (sessions_.Count() == 0 ||
+        std::chrono::steady_clock::now() - shutdownStart_ > kShutdownGrace) {
+        if (sessions_.Count() > 0)
+            log_.Warning(std::to_string(sessions_.Count()) +
+                         " connections did not close in time; stopping anyway");
+        io_.stop();
+        return;
+    }
+    shutdownTimer_.expires_after(std::chrono::milliseconds(20));
+    shutdownTimer_.async_wait([this](const asio::error_code& error) {
+        if (!error)
+            WaitForSessions();
+    });
+}
+
+void SessionTable::Add(std::uint64_t id, const std::weak_ptr<Session>& session) {
+    std::lock_guard lock(mutex_);
+    sessions_[id] = session;
+}
+
+void SessionTable::Remove(std::uint64_t id) {
+    std::lock_guard lock(mutex_);
+    sessions_.erase(id);
+}
+
+std::size_t SessionTable::Count() const {
+    std::lock_guard lock(mutex_);
+    return sessions_.size();
+}
+
+void SessionTable::ForEach(
+    const std::function<void(const std::shared_ptr<Session>&)>& action) const {
+    std::vector<std::shared_ptr<Session>> live;
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& [id, weak] : sessions_)
+            if (auto session = weak.lock())
+                live.push_back(session);
+    }
+    for (const auto& session : live)
+        action(session);
+}
+
+} // namespace server

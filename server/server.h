@@ -1,0 +1,91 @@
+// pelora-server as an object: prepares the data folder (database, sealing keys, certificate,
+// leftovers of a crash), listens, accepts TLS connections into sessions on a few I/O threads
+// with a worker pool beside them, and shuts down cleanly on SIGTERM or SIGINT: every session
+// is told, the database is closed.
+#pragma once
+
+#include "data_files.h"
+#include "database.h"
+#include "login_throttle.h"
+#include "options.h"
+#include "password_hasher.h"
+#include "presence.h"
+#include "server_context.h"
+#include "server_log.h"
+#include "sqlite_storage.h"
+#include "world_registry.h"
+
+#include <asio/io_context.hpp>
+#include <asio/ip/tcp.hpp>
+#include <asio/signal_set.hpp>
+#include <asio/ssl/context.hpp>
+#include <asio/steady_timer.hpp>
+#include <asio/thread_pool.hpp>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <string>
+
+namespace server {
+
+// The data folder's layout.
+struct DataLayout {
+    explicit DataLayout(const ServerOptions& options);
+    std::string database;  // <data>/pelora-server.db
+    std::string log;       // <data>/pelora-server.log unless configured
+    std::string keys;      // <data>/keys: seal.pub, seal.key
+    std::string cert, key; // <data>/tls/server.pem, server.key unless configured
+    std::string users;     // <data>/users/<name>/
+};
+
+class Server {
+public:
+    explicit Server(const ServerOptions& options);
+    ~Server();
+    Server(const Server&) = delete;
+    Server& operator=(const Server&) = delete;
+
+    // Everything up to listening; false with a sentence in `error`.
+    bool Start(std::string& error);
+    // "127.0.0.1:3152", the address actually listened on.
+    std::string ListenAddress() const;
+    // Serves until a signal or Stop(); gives the exit code.
+    int Run();
+    // From any thread.
+    void Stop();
+
+private:
+    void Accept();
+    void BeginShutdown(const std::string& why);
+    void WaitForSessions();
+
+    ServerOptions options_;
+    DataLayout layout_;
+    Log log_;
+    Database database_;
+    SqliteAccountStore accounts_{database_};
+    SqliteFileRecordStore fileRecords_{database_};
+    PasswordHasher hasher_;
+    LoginThrottle throttle_;
+    Presence presence_;
+    WorldRegistry worlds_;
+    DataFiles files_;
+    SessionTable sessions_;
+    asio::ssl::context tls_{asio::ssl::context::tls_server};
+    asio::thread_pool workers_;
+    // Sessions refer to the context, and the I/O context's end destroys the last of them: the
+    // context must outlive it.
+    std::unique_ptr<ServerContext> context_;
+    asio::io_context io_;
+    asio::ip::tcp::acceptor acceptor_{io_};
+    asio::signal_set signals_{io_};
+    asio::steady_timer shutdownTimer_{io_};
+    asio::steady_timer acceptRetry_{io_};
+    std::chrono::steady_clock::time_point shutdownStart_;
+    std::atomic<bool> stopping_{false};
+    std::uint64_t nextSessionId_ = 1;
+    bool acceptErrorLogged_ = false;
+};
+
+} // namespace server

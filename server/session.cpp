@@ -1,0 +1,383 @@
+// A connection's I/O: handshake, reading frames, the bounded send queue with its newest-wins
+// positions, the deadlines, and closing (see session.h).
+#include "session.h"
+
+#include <asio/bind_executor.hpp>
+#include <asio/post.hpp>
+#include <asio/write.hpp>
+
+#include "protocol/user_name.h"
+
+namespace server {
+
+namespace pb = pelora::wire;
+
+namespace {
+
+// How long a closing connection waits for its goodbye to leave and the client to hang up.
+constexpr auto kLingerTime = std::chrono::seconds(2);
+// Frames gathered into one write.
+constexpr std::size_t kWriteBatchBytes = 64 * 1024;
+
+std::chrono::steady_clock::duration Seconds(double seconds) {
+    return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::duration<double>(seconds));
+}
+
+} // namespace
+
+Session::Session(ServerContext& context, asio::ip::tcp::socket socket, asio::ssl::context& tls,
+                 std::uint64_t id, bool overCapacity)
+    : context_(context), stream_(std::move(socket), tls), timer_(stream_.get_executor()), id_(id),
+      overCapacity_(overCapacity) {
+    asio::error_code error;
+    auto remote = stream_.lowest_layer().remote_endpoint(error);
+    if (!error) {
+        address_ = remote.address().to_string();
+        peer_ = (remote.address().is_v6() ? "[" + address_ + "]" : address_) + ":" +
+                std::to_string(remote.port());
+    } else {
+        address_ = peer_ = "unknown address";
+    }
+    stream_.lowest_layer().set_option(asio::ip::tcp::no_delay(true), error);
+}
+
+Session::~Session() {
+    context_.sessions.Remove(id_);
+}
+
+void Session::Start() {
+    auto self = shared_from_this();
+    asio::post(stream_.get_executor(), [self] {
+        self->phaseStart_ = Clock::now();
+        self->context_.log.Debug("connection " + std::to_string(self->id_) + " from " +
+                                 self->peer_);
+        self->ArmTimer();
+        self->stream_.async_handshake(
+            asio::ssl::stream_base::server,
+            [self](const asio::error_code& error) { self->OnHandshake(error); });
+    });
+}
+
+void Session::Shutdown(const std::string& reason) {
+    auto self = shared_from_this();
+    asio::post(stream_.get_executor(), [self, reason] { self->Close("server shutdown", reason); });
+}
+
+void Session::OnHandshake(const asio::error_code& error) {
+    if (phase_ != Phase::Handshake)
+        return;
+    if (error) {
+        context_.log.Debug("connection " + std::to_string(id_) + " from " + peer_ +
+                           ": TLS handshake failed: " + error.message());
+        Drop("handshake failed");
+        return;
+    }
+    phase_ = Phase::AwaitHello;
+    phaseStart_ = lastReceive_ = Clock::now();
+    Read();
+}
+
+void Session::Read() {
+    if (reading_ || busy_ || phase_ >= Phase::Closing)
+        return;
+    reading_ = true;
+    auto self = shared_from_this();
+    stream_.async_read_some(
+        asio::buffer(readBuffer_),
+        [self](const asio::error_code& error, std::size_t bytes) { self->OnRead(error, bytes); });
+}
+
+void Session::OnRead(const asio::error_code& error, std::size_t bytes) {
+    reading_ = false;
+    if (phase_ == Phase::Closing) {
+        // Waiting for the client to hang up after a goodbye: its bytes no longer count.
+        if (error)
+            Terminate();
+        else
+            Drain();
+        return;
+    }
+    if (phase_ == Phase::Closed)
+        return;
+    if (error) {
+        Drop(error == asio::error::eof || error == asio::ssl::error::stream_truncated
+                 ? "connection closed by the client"
+                 : "connection lost (" + error.message() + ")");
+        return;
+    }
+    lastReceive_ = Clock::now();
+    decoder_.Feed(readBuffer_.data(), bytes);
+    ProcessFrames();
+}
+
+// Takes whole frames until one needs a worker, the bytes run out, or the session closes.
+void Session::ProcessFrames() {
+    while (!busy_ && phase_ < Phase::Closing) {
+        wire::Frame frame;
+        switch (decoder_.Next(frame)) {
+        case wire::FrameDecoder::Status::NeedMore:
+            Read();
+            return;
+        case wire::FrameDecoder::Status::Error: {
+            std::string text = decoder_.ErrorText();
+            Refusal("frame", "bad frame from " + Who() + ": " + text + "; connection closed");
+            pb::ErrorReply reply;
+            reply.set_code(pb::ErrorReply::FRAME_ERROR);
+            reply.set_message("The server could not read the data sent (" + text + ").");
+            reply.set_closing(true);
+            Send(wire::FrameType::ErrorReply, reply);
+            Close("bad frame", "");
+            return;
+        }
+        case wire::FrameDecoder::Status::Ready:
+            Handle(frame);
+            break;
+        }
+    }
+}
+
+bool Session::Send(wire::FrameType type, const google::protobuf::MessageLite& message) {
+    if (phase_ == Phase::Closed || flushThenEnd_)
+        return false;
+    std::string frame;
+    if (!wire::AppendMessage(frame, type, message)) {
+        context_.log.Error("could not encode a " +
+                           wire::FrameTypeName(static_cast<std::uint16_t>(type)) + " for " + Who());
+        return false;
+    }
+    if (queuedBytes_ + frame.size() > context_.options.maxSendQueueBytes) {
+        Refusal("slow", Who() + " does not read fast enough; connection closed");
+        Drop("too slow");
+        return false;
+    }
+    queuedBytes_ += frame.size();
+    queue_.push_back(std::move(frame));
+    Flush();
+    return true;
+}
+
+// Starts a write of the queued frames and then of the waiting positions, when none is under
+// way. Positions go after the queue, so a member's arrival always precedes its positions.
+void Session::Flush() {
+    if (!writing_.empty() || phase_ == Phase::Closed)
+        return;
+    while (!queue_.empty() && writing_.size() < kWriteBatchBytes) {
+        queuedBytes_ -= queue_.front().size();
+        writing_ += queue_.front();
+        queue_.pop_front();
+    }
+    if (!pendingPositions_.empty() && !flushThenEnd_) {
+        pb::Positions positions;
+        for (const auto& [member, position] : pendingPositions_) {
+            auto* entry = positions.add_positions();
+            entry->set_id(member);
+            *entry->mutable_position() = position;
+        }
+        pendingPositions_.clear();
+        wire::AppendMessage(writing_, wire::FrameType::Positions, positions);
+    }
+    if (writing_.empty()) {
+        if (flushThenEnd_ && phase_ == Phase::Closing) {
+            // The goodbye is out: hang up our side and wait for the client's.
+            asio::error_code ignored;
+            stream_.lowest_layer().shutdown(asio::ip::tcp::socket::shutdown_send, ignored);
+            Drain();
+        }
+        return;
+    }
+    auto self = shared_from_this();
+    asio::async_write(
+        stream_, asio::buffer(writing_),
+        [self](const asio::error_code& error, std::size_t) { self->OnWritten(error); });
+}
+
+void Session::OnWritten(const asio::error_code& error) {
+    writing_.clear();
+    if (phase_ == Phase::Closed)
+        return;
+    if (error) {
+        if (phase_ == Phase::Closing)
+            Terminate();
+        else
+            Drop("connection lost while sending (" + error.message() + ")");
+        return;
+    }
+    Flush();
+}
+
+void Session::ArmTimer() {
+    Clock::time_point deadline;
+    switch (phase_) {
+    case Phase::Handshake:
+    case Phase::AwaitHello:
+        deadline = phaseStart_ + Seconds(context_.options.handshakeTimeout);
+        break;
+    case Phase::Ready:
+        deadline = lastReceive_ + Seconds(context_.options.idleTimeout);
+        break;
+    case Phase::Closing:
+        deadline = phaseStart_ + kLingerTime;
+        break;
+    case Phase::Closed:
+        return;
+    }
+    timer_.expires_at(deadline);
+    auto self = shared_from_this();
+    timer_.async_wait([self](const asio::error_code& error) { self->OnTimer(error); });
+}
+
+void Session::OnTimer(const asio::error_code& error) {
+    if (error == asio::error::operation_aborted || phase_ == Phase::Closed)
+        return;
+    Clock::time_point now = Clock::now();
+    switch (phase_) {
+    case Phase::Handshake:
+        if (now - phaseStart_ >= Seconds(context_.options.handshakeTimeout)) {
+            Refusal("handshake", "no TLS handshake from " + peer_ + " in time; connection closed");
+            Drop("handshake not finished in time");
+            return;
+        }
+        break;
+    case Phase::AwaitHello:
+        if (now - phaseStart_ >= Seconds(context_.options.handshakeTimeout)) {
+            Refusal("hello", "no hello from " + peer_ + " in time; connection closed");
+            Drop("no hello in time");
+            return;
+        }
+        break;
+    case Phase::Ready:
+        // The clock does not run while a worker has the session's request.
+        if (busy_)
+            lastReceive_ = now;
+        else if (now - lastReceive_ >= Seconds(context_.options.idleTimeout)) {
+            Close("idle time-out",
+                  "Nothing arrived from the client for " +
+                      std::to_string(static_cast<int>(context_.options.idleTimeout)) +
+                      " seconds: timed out.");
+            return;
+        }
+        break;
+    case Phase::Closing:
+        Terminate();
+        return;
+    case Phase::Closed:
+        return;
+    }
+    ArmTimer();
+}
+
+// Ends the session: leaves its world, ends its login, drops a transfer, then says goodbye (when
+// `goodbye` is not empty) and closes once that is sent or the linger time is over.
+void Session::Close(const std::string& why, const std::string& goodbye) {
+    if (phase_ >= Phase::Closing)
+        return;
+    EndLogin(why);
+    incoming_.reset();
+    pendingPositions_.clear();
+    if (!goodbye.empty()) {
+        // Past the queue's bound if need be: it is the last frame, and a small one.
+        pb::Goodbye message;
+        message.set_reason(goodbye);
+        std::string frame;
+        if (wire::AppendMessage(frame, wire::FrameType::Goodbye, message)) {
+            queuedBytes_ += frame.size();
+            queue_.push_back(std::move(frame));
+        }
+    }
+    phase_ = Phase::Closing;
+    phaseStart_ = Clock::now();
+    flushThenEnd_ = true;
+    timer_.cancel();
+    ArmTimer();
+    Flush();
+}
+
+// Closes at once, without a goodbye: the client is gone or not worth waiting for.
+void Session::Drop(const std::string& why) {
+    if (phase_ == Phase::Closed)
+        return;
+    if (phase_ < Phase::Closing)
+        EndLogin(why);
+    incoming_.reset();
+    Terminate();
+}
+
+void Session::Terminate() {
+    if (phase_ == Phase::Closed)
+        return;
+    phase_ = Phase::Closed;
+    queue_.clear();
+    pendingPositions_.clear();
+    timer_.cancel();
+    asio::error_code ignored;
+    stream_.lowest_layer().close(ignored);
+    for (const auto& [kind, count] : refusals_)
+        if (count > 1)
+            context_.log.Info("connection " + std::to_string(id_) + " from " + peer_ + ": " +
+                              std::to_string(count - 1) + " more refusals of the kind \"" + kind +
+                              "\" were not logged");
+    context_.log.Debug("connection " + std::to_string(id_) + " from " + peer_ + " closed");
+}
+
+// Reads and discards until the client hangs up (or the linger timer ends it).
+void Session::Drain() {
+    if (reading_ || phase_ != Phase::Closing)
+        return;
+    reading_ = true;
+    auto self = shared_from_this();
+    stream_.next_layer().async_read_some(
+        asio::buffer(readBuffer_),
+        [self](const asio::error_code& error, std::size_t bytes) { self->OnRead(error, bytes); });
+}
+
+void Session::MemberJoined(std::uint32_t to, const pb::Member& member) {
+    auto self = shared_from_this();
+    asio::post(stream_.get_executor(), [self, to, member] {
+        if (to != self->memberId_ || self->phase_ >= Phase::Closing)
+            return;
+        self->knownMembers_.insert(member.id());
+        pb::MemberJoined message;
+        *message.mutable_member() = member;
+        self->Send(wire::FrameType::MemberJoined, message);
+    });
+}
+
+void Session::MemberLeft(std::uint32_t to, std::uint32_t id, const std::string& name) {
+    auto self = shared_from_this();
+    asio::post(stream_.get_executor(), [self, to, id, name] {
+        if (to != self->memberId_ || self->phase_ >= Phase::Closing)
+            return;
+        self->knownMembers_.erase(id);
+        self->pendingPositions_.erase(id);
+        pb::MemberLeft message;
+        message.set_id(id);
+        message.set_name(name);
+        self->Send(wire::FrameType::MemberLeft, message);
+    });
+}
+
+void Session::PositionOf(std::uint32_t to, std::uint32_t id, const pb::Position& position) {
+    auto self = shared_from_this();
+    asio::post(stream_.get_executor(), [self, to, id, position] {
+        if (to != self->memberId_ || self->phase_ >= Phase::Closing ||
+            !self->knownMembers_.count(id))
+            return;
+        // Newest wins: a position not yet sent is replaced, never queued behind.
+        self->pendingPositions_[id] = position;
+        self->Flush();
+    });
+}
+
+std::string Session::Who() const {
+    if (account_.empty())
+        return peer_;
+    return names::PrintableName(account_) + " (" + peer_ + ")";
+}
+
+void Session::Refusal(const std::string& kind, const std::string& text) {
+    if (++refusals_[kind] == 1)
+        context_.log.Info(text);
+}
+
+} // namespace server

@@ -1,0 +1,134 @@
+// One client connection: its TLS stream, its buffers and its state, on its own strand. What the
+// session accepts next depends on its state (handshake, hello, logged in or not, in a world,
+// sending a file); anything else is answered with an error, never guessed at. Slow work
+// (password hashes, disk) goes to the worker pool while the session stops reading, and its
+// result comes back to the strand. Outgoing frames wait in a queue bounded in bytes; positions
+// of other members wait apart, newest first, one per member, so a slow reader holds at most
+// one position per member and never a growing backlog.
+#pragma once
+
+#include "server_context.h"
+
+#include "protocol/framing.h"
+#include "protocol/messages.pb.h"
+
+#include <asio/ip/tcp.hpp>
+#include <asio/ssl.hpp>
+#include <asio/steady_timer.hpp>
+
+#include <array>
+#include <chrono>
+#include <deque>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+
+namespace server {
+
+class Session : public WorldListener, public std::enable_shared_from_this<Session> {
+public:
+    using Stream = asio::ssl::stream<asio::ip::tcp::socket>;
+    using Clock = std::chrono::steady_clock;
+
+    // `overCapacity`: the server has its most connections; the session only tells the client
+    // so and closes.
+    Session(ServerContext& context, asio::ip::tcp::socket socket, asio::ssl::context& tls,
+            std::uint64_t id, bool overCapacity);
+    ~Session() override;
+
+    void Start();
+    // From any thread: says goodbye with the reason and closes.
+    void Shutdown(const std::string& reason);
+
+    std::uint64_t Id() const { return id_; }
+
+    // WorldListener: from any thread; posted to the strand.
+    void MemberJoined(std::uint32_t to, const pelora::wire::Member& member) override;
+    void MemberLeft(std::uint32_t to, std::uint32_t id, const std::string& name) override;
+    void PositionOf(std::uint32_t to, std::uint32_t id,
+                    const pelora::wire::Position& position) override;
+
+private:
+    enum class Phase { Handshake, AwaitHello, Ready, Closing, Closed };
+
+    // I/O (session.cpp)
+    void OnHandshake(const asio::error_code& error);
+    void Read();
+    void OnRead(const asio::error_code& error, std::size_t bytes);
+    void ProcessFrames();
+    bool Send(wire::FrameType type, const google::protobuf::MessageLite& message);
+    void Flush();
+    void OnWritten(const asio::error_code& error);
+    void ArmTimer();
+    void OnTimer(const asio::error_code& error);
+    void Close(const std::string& why, const std::string& goodbye);
+    void Drop(const std::string& why);
+    void Terminate();
+    void Drain();
+
+    // Requests (session_requests.cpp)
+    void Handle(const wire::Frame& frame);
+    template <typename Message> bool Parse(const wire::Frame& frame, Message& message);
+    template <typename Work, typename Done> void Offload(Work work, Done done);
+    void OnHello(const wire::Frame& frame);
+    void OnCreateAccount(const wire::Frame& frame);
+    void OnLogin(const wire::Frame& frame);
+    void FinishLogin(const std::string& name, bool guest);
+    void OnLogout();
+    void OnUsers();
+    void OnJoin(const wire::Frame& frame);
+    void OnPosition(const wire::Frame& frame);
+    void OnLeave();
+    void OnFileOffer(const wire::Frame& frame);
+    void OnFileChunk(const wire::Frame& frame);
+    void OnFileCancel();
+    bool NeedLogin(const wire::Frame& frame);
+    void LeaveWorld();
+    void EndLogin(const std::string& how);
+    void Fault(pelora::wire::ErrorReply::Code code, std::uint16_t frameType,
+               const std::string& message);
+    // Logs a refusal the first time its kind occurs on this connection, then only counts it.
+    void Refusal(const std::string& kind, const std::string& text);
+    std::string Who() const;
+
+    ServerContext& context_;
+    Stream stream_;
+    asio::steady_timer timer_;
+    std::uint64_t id_;
+    bool overCapacity_;
+    std::string peer_;    // "address:port"
+    std::string address_; // for throttling
+    Phase phase_ = Phase::Handshake;
+    Clock::time_point phaseStart_;
+    Clock::time_point lastReceive_;
+
+    // reading
+    wire::FrameDecoder decoder_{wire::Sender::Client};
+    std::array<char, 16 * 1024> readBuffer_{};
+    bool reading_ = false;
+    bool busy_ = false; // a worker has this session's request; frames wait
+    unsigned faults_ = 0;
+
+    // writing
+    std::deque<std::string> queue_;
+    std::size_t queuedBytes_ = 0;
+    std::string writing_; // the bytes of the write under way; empty when none
+    bool flushThenEnd_ = false;
+    std::map<std::uint32_t, pelora::wire::Position> pendingPositions_;
+
+    // login and world
+    std::string account_; // empty when not logged in
+    bool guest_ = false;
+    std::uint32_t memberId_ = 0; // 0 when in no world
+    std::string world_;
+    std::set<std::uint32_t> knownMembers_;
+
+    // file transfer
+    std::shared_ptr<IncomingFile> incoming_;
+    std::uint64_t discardBytes_ = 0; // chunks of a refused transfer still on the way
+
+    std::map<std::string, unsigned> refusals_;
+};
+
+} // namespace server

@@ -1,0 +1,185 @@
+// SQLite tables for accounts and file records (see sqlite_storage.h).
+#include "sqlite_storage.h"
+
+namespace server {
+
+namespace {
+
+constexpr int kSchemaVersion = 1;
+
+// Names compare byte for byte (BINARY): "Alice" and "alice" are two accounts, as they are two
+// user folders on the launcher's side.
+const char* const kSchema = R"sql(
+CREATE TABLE IF NOT EXISTS accounts (
+    name          TEXT PRIMARY KEY NOT NULL,
+    password_hash TEXT NOT NULL,
+    created_at    INTEGER NOT NULL,
+    last_login_at INTEGER NOT NULL DEFAULT 0
+);
+CREATE TABLE IF NOT EXISTS files (
+    user         TEXT NOT NULL,
+    offered_name TEXT NOT NULL,
+    stored_name  TEXT NOT NULL,
+    size         INTEGER NOT NULL,
+    sha256       BLOB NOT NULL,
+    received_at  INTEGER NOT NULL,
+    PRIMARY KEY (user, stored_name)
+);
+CREATE INDEX IF NOT EXISTS files_by_offer ON files (user, offered_name);
+PRAGMA user_version = 1;
+)sql";
+
+StoreResult Finish(Statement::Step step) {
+    switch (step) {
+    case Statement::Step::Done:
+        return StoreResult::Ok;
+    case Statement::Step::Constraint:
+        return StoreResult::Exists;
+    default:
+        return StoreResult::Failed;
+    }
+}
+
+} // namespace
+
+bool OpenServerDatabase(Database& database, const std::string& path, std::string& error) {
+    if (!database.Open(path, error))
+        return false;
+    auto lock = database.Lock();
+    int version = database.SchemaVersion();
+    if (version > kSchemaVersion) {
+        error = "the database " + path + " was written by a newer server (schema " +
+                std::to_string(version) + ")";
+        database.Close();
+        return false;
+    }
+    if (!database.Execute(kSchema, error)) {
+        error = "cannot set up the tables of " + path + ": " + error;
+        database.Close();
+        return false;
+    }
+    return true;
+}
+
+StoreResult SqliteAccountStore::Find(const std::string& name, AccountRecord& account) {
+    auto lock = database_.Lock();
+    Statement find(database_, "SELECT name, password_hash, created_at, last_login_at "
+                              "FROM accounts WHERE name = ?1");
+    find.Bind(1, name);
+    switch (find.Next()) {
+    case Statement::Step::Row:
+        account.name = find.Text(0);
+        account.passwordHash = find.Text(1);
+        account.createdAt = find.Integer(2);
+        account.lastLoginAt = find.Integer(3);
+        return StoreResult::Ok;
+    case Statement::Step::Done:
+        return StoreResult::NotFound;
+    default:
+        return StoreResult::Failed;
+    }
+}
+
+StoreResult SqliteAccountStore::Add(const AccountRecord& account) {
+    auto lock = database_.Lock();
+    Statement add(database_, "INSERT INTO accounts (name, password_hash, created_at, "
+                             "last_login_at) VALUES (?1, ?2, ?3, ?4)");
+    add.Bind(1, account.name)
+        .Bind(2, account.passwordHash)
+        .Bind(3, account.createdAt)
+        .Bind(4, account.lastLoginAt);
+    return Finish(add.Next());
+}
+
+StoreResult SqliteAccountStore::UpdateHash(const std::string& name,
+                                           const std::string& passwordHash) {
+    auto lock = database_.Lock();
+    Statement update(database_, "UPDATE accounts SET password_hash = ?2 WHERE name = ?1");
+    update.Bind(1, name).Bind(2, passwordHash);
+    StoreResult result = Finish(update.Next());
+    if (result == StoreResult::Ok && database_.Changes() == 0)
+        return StoreResult::NotFound;
+    return result;
+}
+
+StoreResult SqliteAccountStore::NoteLogin(const std::string& name, std::int64_t when) {
+    auto lock = database_.Lock();
+    Statement update(database_, "UPDATE accounts SET last_login_at = ?2 WHERE name = ?1");
+    update.Bind(1, name).Bind(2, when);
+    return Finish(update.Next());
+}
+
+StoreResult SqliteAccountStore::Count(std::uint64_t& accounts) {
+    auto lock = database_.Lock();
+    Statement count(database_, "SELECT COUNT(*) FROM accounts");
+    if (count.Next() != Statement::Step::Row)
+        return StoreResult::Failed;
+    accounts = static_cast<std::uint64_t>(count.Integer(0));
+    return StoreResult::Ok;
+}
+
+StoreResult SqliteFileRecordStore::FindSame(const std::string& user, const std::string& offeredName,
+                                            std::uint64_t size, const std::string& sha256,
+                                            FileRecord& record) {
+    auto lock = database_.Lock();
+    Statement find(database_, "SELECT stored_name, received_at FROM files WHERE user = ?1 AND "
+                              "offered_name = ?2 AND size = ?3 AND sha256 = ?4 LIMIT 1");
+    find.Bind(1, user)
+        .Bind(2, offeredName)
+        .Bind(3, static_cast<std::int64_t>(size))
+        .BindBlob(4, sha256);
+    switch (find.Next()) {
+    case Statement::Step::Row:
+        record.user = user;
+        record.offeredName = offeredName;
+        record.storedName = find.Text(0);
+        record.size = size;
+        record.sha256 = sha256;
+        record.receivedAt = find.Integer(1);
+        return StoreResult::Ok;
+    case Statement::Step::Done:
+        return StoreResult::NotFound;
+    default:
+        return StoreResult::Failed;
+    }
+}
+
+StoreResult SqliteFileRecordStore::StoredNameTaken(const std::string& user,
+                                                   const std::string& storedName, bool& taken) {
+    auto lock = database_.Lock();
+    Statement find(database_, "SELECT 1 FROM files WHERE user = ?1 AND stored_name = ?2");
+    find.Bind(1, user).Bind(2, storedName);
+    Statement::Step step = find.Next();
+    if (step == Statement::Step::Failed || step == Statement::Step::Constraint)
+        return StoreResult::Failed;
+    taken = step == Statement::Step::Row;
+    return StoreResult::Ok;
+}
+
+StoreResult SqliteFileRecordStore::Add(const FileRecord& record) {
+    auto lock = database_.Lock();
+    Statement add(database_, "INSERT INTO files (user, offered_name, stored_name, size, sha256, "
+                             "received_at) VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+    add.Bind(1, record.user)
+        .Bind(2, record.offeredName)
+        .Bind(3, record.storedName)
+        .Bind(4, static_cast<std::int64_t>(record.size))
+        .BindBlob(5, record.sha256)
+        .Bind(6, record.receivedAt);
+    return Finish(add.Next());
+}
+
+StoreResult SqliteFileRecordStore::Usage(const std::string& user, std::uint64_t& bytes,
+                                         std::uint64_t& files) {
+    auto lock = database_.Lock();
+    Statement usage(database_,
+                    "SELECT COALESCE(SUM(size), 0), COUNT(*) FROM files WHERE user = ?1");
+    usage.Bind(1, user);
+    if (usage.Next() != Statement::Step::Row)
+        return StoreResult::Failed;
+    bytes = static_cast<std::uint64_t>(usage.Integer(0));
+    files = static_cast<std::uint64_t>(usage.Integer(1));
+    return StoreResult::Ok;
+}
+
+} // namespace server

@@ -1,0 +1,43 @@
+// The SQLite stores: one database file in the data folder (pelora-server.db), one table per
+// store, the schema versioned with PRAGMA user_version.
+#pragma once
+
+#include "database.h"
+#include "storage.h"
+
+#include <string>
+
+namespace server {
+
+// Opens (or creates) the database and brings its schema up to date.
+bool OpenServerDatabase(Database& database, const std::string& path, std::string& error);
+
+class SqliteAccountStore : public AccountStore {
+public:
+    explicit SqliteAccountStore(Database& database) : database_(database) {}
+    StoreResult Find(const std::string& name, AccountRecord& account) override;
+    StoreResult Add(const AccountRecord& account) override;
+    StoreResult UpdateHash(const std::string& name, const std::string& passwordHash) override;
+    StoreResult NoteLogin(const std::string& name, std::int64_t when) override;
+    StoreResult Count(std::uint64_t& accounts) override;
+
+private:
+    Database& database_;
+};
+
+class SqliteFileRecordStore : public FileRecordStore {
+public:
+    explicit SqliteFileRecordStore(Database& database) : database_(database) {}
+    StoreResult FindSame(const std::string& user, const std::string& offeredName,
+                         std::uint64_t size, const std::string& sha256,
+                         FileRecord& record) override;
+    StoreResult StoredNameTaken(const std::string& user, const std::string& storedName,
+                                bool& taken) override;
+    StoreResult Add(const FileRecord& record) override;
+    StoreResult Usage(const std::string& user, std::uint64_t& bytes, std::uint64_t& files) override;
+
+private:
+    Database& database_;
+};
+
+} // namespace server

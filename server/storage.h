@@ -1,0 +1,61 @@
+// What the server keeps between runs, behind two small interfaces so that another database
+// can stand behind them later: the accounts, and the records of the data files received. The
+// embedded default is SQLite (sqlite_storage.h). Every call is safe from any thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace server {
+
+// Typed outcome of a storage call; the caller turns it into a reply and a log line.
+enum class StoreResult {
+    Ok,
+    NotFound,
+    Exists, // a record with that key is there already
+    Failed, // the database could not be read or written
+};
+
+struct AccountRecord {
+    std::string name;
+    std::string passwordHash;     // an argon2id string: algorithm, parameters, salt and hash
+    std::int64_t createdAt = 0;   // seconds since 1970
+    std::int64_t lastLoginAt = 0; // 0 when never
+};
+
+class AccountStore {
+public:
+    virtual ~AccountStore() = default;
+    virtual StoreResult Find(const std::string& name, AccountRecord& account) = 0;
+    virtual StoreResult Add(const AccountRecord& account) = 0;
+    virtual StoreResult UpdateHash(const std::string& name, const std::string& passwordHash) = 0;
+    virtual StoreResult NoteLogin(const std::string& name, std::int64_t when) = 0;
+    virtual StoreResult Count(std::uint64_t& accounts) = 0;
+};
+
+struct FileRecord {
+    std::string user;
+    std::string offeredName; // the name the client sent
+    std::string storedName;  // the name in the user's folder
+    std::uint64_t size = 0;
+    std::string sha256; // 32 bytes
+    std::int64_t receivedAt = 0;
+};
+
+class FileRecordStore {
+public:
+    virtual ~FileRecordStore() = default;
+    // A stored file of this user with the same offered name, size and hash.
+    virtual StoreResult FindSame(const std::string& user, const std::string& offeredName,
+                                 std::uint64_t size, const std::string& sha256,
+                                 FileRecord& record) = 0;
+    // Whether a record already uses this stored name in the user's folder.
+    virtual StoreResult StoredNameTaken(const std::string& user, const std::string& storedName,
+                                        bool& taken) = 0;
+    virtual StoreResult Add(const FileRecord& record) = 0;
+    // Bytes and files kept for the user.
+    virtual StoreResult Usage(const std::string& user, std::uint64_t& bytes,
+                              std::uint64_t& files) = 0;
+};
+
+} // namespace server

@@ -1,0 +1,98 @@
+// Throttling of failed logins: when it starts, how its delay grows and ends, and what a success
+// takes back.
+#include "server/login_throttle.h"
+
+#include <gtest/gtest.h>
+
+using server::LoginThrottle;
+using namespace std::chrono_literals;
+
+namespace {
+
+LoginThrottle::Settings Small() {
+    LoginThrottle::Settings settings;
+    settings.nameFailures = 3;
+    settings.addressFailures = 5;
+    settings.baseDelay = 2;
+    settings.maxDelay = 10;
+    settings.window = 60;
+    return settings;
+}
+
+} // namespace
+
+TEST(LoginThrottle, FailuresBelowTheLimitCostNothing) {
+    LoginThrottle throttle(Small());
+    auto now = LoginThrottle::Clock::now();
+    throttle.Failed("alice", "10.0.0.1", now);
+    throttle.Failed("alice", "10.0.0.1", now);
+    EXPECT_EQ(throttle.Delay("alice", "10.0.0.1", now), 0);
+}
+
+TEST(LoginThrottle, DelayStartsAtTheLimitDoublesAndIsCapped) {
+    LoginThrottle throttle(Small());
+    auto now = LoginThrottle::Clock::now();
+    for (int i = 0; i < 3; ++i)
+        throttle.Failed("alice", "10.0.0.1", now);
+    EXPECT_DOUBLE_EQ(throttle.Delay("alice", "10.0.0.1", now), 2);
+    throttle.Failed("alice", "10.0.0.1", now);
+    EXPECT_DOUBLE_EQ(throttle.Delay("alice", "10.0.0.1", now), 4);
+    for (int i = 0; i < 20; ++i)
+        throttle.Failed("alice", "10.0.0.1", now);
+    EXPECT_DOUBLE_EQ(throttle.Delay("alice", "10.0.0.1", now), 10);
+    // Another machine is held up for the same name: the name is what is guessed at.
+    EXPECT_DOUBLE_EQ(throttle.Delay("alice", "10.0.0.2", now), 10);
+}
+
+TEST(LoginThrottle, DelayRunsOutSoTheRightPasswordWorksAgain) {
+    LoginThrottle throttle(Small());
+    auto now = LoginThrottle::Clock::now();
+    for (int i = 0; i < 4; ++i)
+        throttle.Failed("alice", "10.0.0.1", now);
+    EXPECT_DOUBLE_EQ(throttle.Delay("alice", "10.0.0.1", now + 1s), 3);
+    EXPECT_EQ(throttle.Delay("alice", "10.0.0.1", now + 4s), 0);
+    // Remembered failures go after the window: the next failure starts from one.
+    throttle.Failed("alice", "10.0.0.1", now + 61s);
+    EXPECT_EQ(throttle.Delay("alice", "10.0.0.1", now + 61s), 0);
+}
+
+TEST(LoginThrottle, AnAddressIsThrottledAcrossNames) {
+    LoginThrottle throttle(Small());
+    auto now = LoginThrottle::Clock::now();
+    for (const char* name : {"a", "b", "c", "d", "e"})
+        throttle.Failed(name, "10.0.0.9", now);
+    EXPECT_GT(throttle.Delay("somebody-new", "10.0.0.9", now), 0);
+    EXPECT_EQ(throttle.Delay("somebody-new", "10.0.0.10", now), 0);
+}
+
+TEST(LoginThrottle, SuccessClearsTheNameAndTakesItsTyposOffTheAddress) {
+    LoginThrottle throttle(Small());
+    auto now = LoginThrottle::Clock::now();
+    // Two trainees on one machine: bob mistypes twice, then gets in.
+    throttle.Failed("carol", "10.0.0.1", now);
+    throttle.Failed("carol", "10.0.0.1", now);
+    throttle.Failed("bob", "10.0.0.1", now);
+    throttle.Failed("bob", "10.0.0.1", now);
+    throttle.Succeeded("bob", "10.0.0.1");
+    // The address holds carol's two failures only: three more reach five, not one more.
+    throttle.Failed("dave", "10.0.0.1", now);
+    throttle.Failed("erin", "10.0.0.1", now);
+    EXPECT_EQ(throttle.Delay("frank", "10.0.0.1", now), 0);
+    throttle.Failed("gina", "10.0.0.1", now);
+    EXPECT_GT(throttle.Delay("frank", "10.0.0.1", now), 0);
+    // bob's own count is gone.
+    throttle.Failed("bob", "10.0.0.2", now);
+    throttle.Failed("bob", "10.0.0.2", now);
+    EXPECT_EQ(throttle.Delay("bob", "10.0.0.2", now), 0);
+}
+
+TEST(LoginThrottle, AFloodOfNamesDoesNotGrowItsMemoryPastTheBound) {
+    LoginThrottle::Settings settings = Small();
+    settings.maxEntries = 1000;
+    LoginThrottle throttle(settings);
+    auto now = LoginThrottle::Clock::now();
+    for (int i = 0; i < 20000; ++i)
+        throttle.Failed("name" + std::to_string(i), "10.0." + std::to_string(i % 250) + ".1",
+                        now + std::chrono::milliseconds(i));
+    EXPECT_LE(throttle.EntryCount(), 2 * settings.maxEntries);
+}

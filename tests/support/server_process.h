@@ -1,0 +1,47 @@
+// Starts the real pelora-server as a child process for a test: on 127.0.0.1 with a port the
+// system picks (--port 0), a data folder the test gives, no configuration file but the one the
+// test names, and the arguments the test adds. Start() waits for the server's readiness line
+// ("pelora-server: listening on 127.0.0.1:PORT") and takes the port from it; Stop() sends
+// SIGTERM and waits for the exit. The child dies with the test process if that ends first.
+// Self-contained: POSIX and the standard library only.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace pelora_test {
+
+class ServerProcess {
+public:
+    ServerProcess() = default;
+    ~ServerProcess(); // stops a running server
+    ServerProcess(const ServerProcess&) = delete;
+    ServerProcess& operator=(const ServerProcess&) = delete;
+
+    // `program`: the pelora-server binary. Gives false with a sentence in `error` when the
+    // server did not start or did not say it was ready within `timeoutSeconds`.
+    bool Start(const std::string& program, const std::string& dataDir,
+               const std::vector<std::string>& extraArguments, std::string& error,
+               double timeoutSeconds = 20);
+
+    // Sends SIGTERM and waits; gives the exit code, 128 + the signal for a server that was
+    // killed, or -1 when none was running. After `timeoutSeconds` the server is killed.
+    int Stop(double timeoutSeconds = 10);
+
+    bool Running() const { return pid_ > 0; }
+    int Port() const { return port_; }
+    pid_t Pid() const { return pid_; }
+    const std::string& DataDir() const { return dataDir_; }
+
+    // Arguments that make a server quick to test against: argon2id at its least cost.
+    static std::vector<std::string> FastArguments();
+
+private:
+    pid_t pid_ = -1;
+    int output_ = -1; // the read end of the child's stdout
+    int port_ = 0;
+    std::string dataDir_;
+};
+
+} // namespace pelora_test
