@@ -306,6 +306,7 @@ void plDataServer::EndDrive() {
         record.distance = figures.distanceMetres;
         record.collisions = figures.collisions;
         record.landmarks = figures.landmarks;
+        record.others = figures.others;
     } else {
         // The world never started (a failing go.tcl, say): nothing was driven.
         n_printf("WARN: no drive ran since the drive began; its data file has no time and "
@@ -368,6 +369,9 @@ void plDataServer::SaveDriveData() {
         << "landmarks=" << drive_.landmarks.size() << "\n";
     for (const auto& landmark : drive_.landmarks)
         out << "landmark=" << OneLine(landmark) << "\n";
+    out << "others=" << drive_.others.size() << "\n";
+    for (const auto& other : drive_.others)
+        out << "other=" << OneLine(other) << "\n";
 
     std::string path = folder + name;
     if (!platform::WriteFileAtomically(path, out.str())) {

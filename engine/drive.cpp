@@ -5,6 +5,7 @@
 
 #include "engine/services.h"
 #include "gfx_server.h"
+#include "peer_avatars.h"
 #include "platform/file_system.h"
 #include "platform/window_system.h"
 #include "runtime_classes.h"
@@ -301,9 +302,10 @@ AvatarLook ReadAvatarLook(nKernelServer* kernel) {
 // button. It only shows and collects keys; the simulation is driven from outside.
 class DriveView : public QWidget {
 public:
-    DriveView(const DriveSimulation& simulation, std::string worldName, AvatarLook look, int level)
-        : simulation_(simulation), worldName_(std::move(worldName)), look_(std::move(look)),
-          level_(level) {
+    DriveView(nKernelServer* kernel, const DriveSimulation& simulation, std::string worldName,
+              AvatarLook look, int level)
+        : kernel_(kernel), simulation_(simulation), worldName_(std::move(worldName)),
+          look_(std::move(look)), level_(level) {
         setWindowTitle(QString::fromStdString("Pelora - " + worldName_));
         setFocusPolicy(Qt::StrongFocus);
         setAttribute(Qt::WA_DeleteOnClose, false);
@@ -372,6 +374,14 @@ protected:
             p.drawText(at(landmark.centre) + QPointF(-r, r + 12),
                        QString::fromStdString(landmark.name));
         }
+
+        // The other users of a shared world, under the user's own chair.
+        DrawPeerAvatars(
+            p, kernel_,
+            [&](double x, double y) {
+                return at({x, y});
+            },
+            scale);
 
         Vec2 c = simulation_.Centre();
         Vec2 dir = Direction(simulation_.Heading());
@@ -448,6 +458,7 @@ private:
             onLeave();
     }
 
+    nKernelServer* kernel_;
     const DriveSimulation& simulation_;
     std::string worldName_;
     AvatarLook look_;
@@ -498,7 +509,7 @@ void RunWithWindow(nKernelServer* kernel, DriveSimulation& simulation, double au
             render->OpenDisplay();
     }
 
-    DriveView view(simulation, worldName, ReadAvatarLook(kernel), level);
+    DriveView view(kernel, simulation, worldName, ReadAvatarLook(kernel), level);
     QEventLoop loop;
     view.onLeave = [&loop] { loop.quit(); };
     if (mode.fullscreen) {
@@ -578,16 +589,22 @@ bool nObserver::Start(std::string& error) {
     std::string worldName = world->DisplayName();
     n_printf("Drive started in %s (%s)\n", worldName.c_str(),
              autoSeconds > 0 ? "self-driving" : "driven by the user");
-    auto report = [](const std::vector<std::string>& names) {
+    // Called after every simulation step: landmarks, and the chair's place for the others in
+    // a shared world (the network object decides how often it goes out).
+    auto report = [&](const std::vector<std::string>& names) {
         for (const auto& name : names) {
             n_printf("Landmark reached: %s\n", name.c_str());
             if (auto* landmarks = plLandmarkInformation::getInstance())
                 landmarks->landmarkReached(name);
         }
+        Vec2 centre = simulation.Centre();
+        SharedWorldDrivePosition(kernel, {centre.x, centre.y, simulation.Heading()});
     };
     auto startTime = std::chrono::duration_cast<std::chrono::seconds>(
                          std::chrono::system_clock::now().time_since_epoch())
                          .count();
+    SharedWorldDriveStarted(kernel);
+    report({}); // the others see where the chair starts
     if (display)
         RunWithWindow(kernel, simulation, autoSeconds, worldName, level, report);
     else
@@ -604,6 +621,7 @@ bool nObserver::Start(std::string& error) {
     figures.distanceMetres = simulation.Distance();
     figures.collisions = simulation.Collisions();
     figures.landmarks = simulation.LandmarksReached();
+    figures.others = SharedWorldDriveEnded(kernel);
     g_lastFigures = figures;
     n_printf("Drive ended: %d s, %.1f m, %d collisions, %zu landmarks\n", figures.durationSeconds,
              figures.distanceMetres, figures.collisions, figures.landmarks.size());
