@@ -15,7 +15,7 @@ namespace pb = pelora::wire;
 namespace {
 
 // How long a closing connection waits for its goodbye to leave and the client to hang up.
-constexpr auto kLingerTime = std::chrono::seconds(2);
+constexpr auto kLingerTime = std::chrono::seconds(1);
 // Frames gathered into one write.
 constexpr std::size_t kWriteBatchBytes = 64 * 1024;
 
@@ -285,6 +285,7 @@ void Session::Close(const std::string& why, const std::string& goodbye) {
             queue_.push_back(std::move(frame));
         }
     }
+    SummariseRefusals();
     phase_ = Phase::Closing;
     phaseStart_ = Clock::now();
     flushThenEnd_ = true;
@@ -312,11 +313,7 @@ void Session::Terminate() {
     timer_.cancel();
     asio::error_code ignored;
     stream_.lowest_layer().close(ignored);
-    for (const auto& [kind, count] : refusals_)
-        if (count > 1)
-            context_.log.Info("connection " + std::to_string(id_) + " from " + peer_ + ": " +
-                              std::to_string(count - 1) + " more refusals of the kind \"" + kind +
-                              "\" were not logged");
+    SummariseRefusals();
     context_.log.Debug("connection " + std::to_string(id_) + " from " + peer_ + " closed");
 }
 
@@ -378,6 +375,16 @@ std::string Session::Who() const {
 void Session::Refusal(const std::string& kind, const std::string& text) {
     if (++refusals_[kind] == 1)
         context_.log.Info(text);
+}
+
+// Once, as the connection ends: how many refusals were counted but not logged.
+void Session::SummariseRefusals() {
+    for (const auto& [kind, count] : refusals_)
+        if (count > 1)
+            context_.log.Info("connection " + std::to_string(id_) + " from " + peer_ + ": " +
+                              std::to_string(count - 1) + " more refusals of the kind \"" + kind +
+                              "\" were not logged");
+    refusals_.clear();
 }
 
 } // namespace server

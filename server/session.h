@@ -90,6 +90,7 @@ private:
                const std::string& message);
     // Logs a refusal the first time its kind occurs on this connection, then only counts it.
     void Refusal(const std::string& kind, const std::string& text);
+    void SummariseRefusals();
     std::string Who() const;
 
     ServerContext& context_;

@@ -262,7 +262,6 @@ void Session::OnLogin(const wire::Frame& frame) {
             if (context.hasher.NeedsRehash(account.passwordHash) &&
                 context.hasher.Hash(password, fresh))
                 context.accounts.UpdateHash(name, fresh);
-            context.accounts.NoteLogin(name, std::time(nullptr));
         }
         sodium_memzero(password.data(), password.size());
         return check;

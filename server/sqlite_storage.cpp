@@ -13,8 +13,7 @@ const char* const kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS accounts (
     name          TEXT PRIMARY KEY NOT NULL,
     password_hash TEXT NOT NULL,
-    created_at    INTEGER NOT NULL,
-    last_login_at INTEGER NOT NULL DEFAULT 0
+    created_at    INTEGER NOT NULL
 );
 CREATE TABLE IF NOT EXISTS files (
     user         TEXT NOT NULL,
@@ -63,15 +62,14 @@ bool OpenServerDatabase(Database& database, const std::string& path, std::string
 
 StoreResult SqliteAccountStore::Find(const std::string& name, AccountRecord& account) {
     auto lock = database_.Lock();
-    Statement find(database_, "SELECT name, password_hash, created_at, last_login_at "
-                              "FROM accounts WHERE name = ?1");
+    Statement find(database_,
+                   "SELECT name, password_hash, created_at FROM accounts WHERE name = ?1");
     find.Bind(1, name);
     switch (find.Next()) {
     case Statement::Step::Row:
         account.name = find.Text(0);
         account.passwordHash = find.Text(1);
         account.createdAt = find.Integer(2);
-        account.lastLoginAt = find.Integer(3);
         return StoreResult::Ok;
     case Statement::Step::Done:
         return StoreResult::NotFound;
@@ -82,12 +80,9 @@ StoreResult SqliteAccountStore::Find(const std::string& name, AccountRecord& acc
 
 StoreResult SqliteAccountStore::Add(const AccountRecord& account) {
     auto lock = database_.Lock();
-    Statement add(database_, "INSERT INTO accounts (name, password_hash, created_at, "
-                             "last_login_at) VALUES (?1, ?2, ?3, ?4)");
-    add.Bind(1, account.name)
-        .Bind(2, account.passwordHash)
-        .Bind(3, account.createdAt)
-        .Bind(4, account.lastLoginAt);
+    Statement add(database_,
+                  "INSERT INTO accounts (name, password_hash, created_at) VALUES (?1, ?2, ?3)");
+    add.Bind(1, account.name).Bind(2, account.passwordHash).Bind(3, account.createdAt);
     return Finish(add.Next());
 }
 
@@ -100,13 +95,6 @@ StoreResult SqliteAccountStore::UpdateHash(const std::string& name,
     if (result == StoreResult::Ok && database_.Changes() == 0)
         return StoreResult::NotFound;
     return result;
-}
-
-StoreResult SqliteAccountStore::NoteLogin(const std::string& name, std::int64_t when) {
-    auto lock = database_.Lock();
-    Statement update(database_, "UPDATE accounts SET last_login_at = ?2 WHERE name = ?1");
-    update.Bind(1, name).Bind(2, when);
-    return Finish(update.Next());
 }
 
 StoreResult SqliteAccountStore::Count(std::uint64_t& accounts) {

@@ -18,7 +18,6 @@ public:
     StoreResult Find(const std::string& name, AccountRecord& account) override;
     StoreResult Add(const AccountRecord& account) override;
     StoreResult UpdateHash(const std::string& name, const std::string& passwordHash) override;
-    StoreResult NoteLogin(const std::string& name, std::int64_t when) override;
     StoreResult Count(std::uint64_t& accounts) override;
 
 private:

@@ -18,9 +18,8 @@ enum class StoreResult {
 
 struct AccountRecord {
     std::string name;
-    std::string passwordHash;     // an argon2id string: algorithm, parameters, salt and hash
-    std::int64_t createdAt = 0;   // seconds since 1970
-    std::int64_t lastLoginAt = 0; // 0 when never
+    std::string passwordHash;   // an argon2id string: algorithm, parameters, salt and hash
+    std::int64_t createdAt = 0; // seconds since 1970
 };
 
 class AccountStore {
@@ -29,7 +28,6 @@ public:
     virtual StoreResult Find(const std::string& name, AccountRecord& account) = 0;
     virtual StoreResult Add(const AccountRecord& account) = 0;
     virtual StoreResult UpdateHash(const std::string& name, const std::string& passwordHash) = 0;
-    virtual StoreResult NoteLogin(const std::string& name, std::int64_t when) = 0;
     virtual StoreResult Count(std::uint64_t& accounts) = 0;
 };
 

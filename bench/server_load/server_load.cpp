@@ -1,0 +1,329 @@
+// The server's load tool: N simulated launchers (default 1,000) on loopback, each doing what a
+// launcher does in a session: connect, create its account and log in, list the users, join a
+// shared world, stream positions, leave, send a data file and log out. It prints logins per
+// second, request latencies, position relay latencies and file bytes per second, each beside
+// its floor measured in the same run. A benchmark, not a test: it judges nothing.
+#include "floors.h"
+#include "load_client.h"
+#include "server/options.h"
+#include "server_process.h"
+
+#include <asio/co_spawn.hpp>
+#include <asio/detached.hpp>
+#include <asio/io_context.hpp>
+#include <asio/strand.hpp>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <future>
+#include <random>
+#include <sys/resource.h>
+#include <thread>
+
+namespace {
+
+using load::LoadClient;
+using Step = asio::awaitable<bool> (LoadClient::*)();
+
+const char* const kHelp =
+    "Usage: server_load [OPTION]...\n"
+    "Starts pelora-server on a loopback port (or uses --connect) and runs N simulated\n"
+    "launchers against it: connect, create account, login, users, join, positions, leave,\n"
+    "send a file, logout. Prints throughput and latency figures beside their floors.\n"
+    "  --clients N          simulated launchers (default 1000)\n"
+    "  --world-size N       launchers per shared world (default 10)\n"
+    "  --positions N        positions each launcher sends (default 50)\n"
+    "  --rate HZ            positions per second per launcher (default 5)\n"
+    "  --file-size BYTES    data file each launcher sends (default 65536)\n"
+    "  --argon2-ops N       the started server's hash passes (default: the server's, 2)\n"
+    "  --argon2-memory KIB  the started server's hash memory (default: the server's, 19456)\n"
+    "  --server PATH        the pelora-server binary to start\n"
+    "  --connect HOST:PORT  use a running server instead (its hash cost must then be given\n"
+    "                       with --argon2-ops and --argon2-memory for the floor)\n";
+
+struct Arguments {
+    load::Settings settings;
+    std::uint64_t argon2Ops = server::ServerOptions().argon2Ops;
+    std::uint64_t argon2MemoryKiB = server::ServerOptions().argon2MemoryKiB;
+    bool argon2Given = false;
+    std::string serverProgram = PELORA_SERVER_PROGRAM;
+    std::string connect;
+};
+
+bool ParseArguments(int argc, char** argv, Arguments& arguments) {
+    for (int i = 1; i < argc; ++i) {
+        std::string name = argv[i];
+        if (name == "--help") {
+            std::fputs(kHelp, stdout);
+            std::exit(0);
+        }
+        if (i + 1 >= argc) {
+            std::fprintf(stderr, "server_load: %s needs a value (see --help)\n", name.c_str());
+            return false;
+        }
+        std::string value = argv[++i];
+        auto number = [&] { return std::strtod(value.c_str(), nullptr); };
+        if (name == "--clients")
+            arguments.settings.clients = std::max(1, static_cast<int>(number()));
+        else if (name == "--world-size")
+            arguments.settings.worldSize = std::clamp(static_cast<int>(number()), 1, 100);
+        else if (name == "--positions")
+            arguments.settings.positions = std::max(0, static_cast<int>(number()));
+        else if (name == "--rate")
+            arguments.settings.rate = std::clamp(number(), 0.1, 1000.0);
+        else if (name == "--file-size")
+            arguments.settings.fileBytes = static_cast<std::size_t>(std::max(0.0, number()));
+        else if (name == "--argon2-ops")
+            arguments.argon2Ops = static_cast<std::uint64_t>(number()),
+            arguments.argon2Given = true;
+        else if (name == "--argon2-memory")
+            arguments.argon2MemoryKiB = static_cast<std::uint64_t>(number()),
+            arguments.argon2Given = true;
+        else if (name == "--server")
+            arguments.serverProgram = value;
+        else if (name == "--connect")
+            arguments.connect = value;
+        else {
+            std::fprintf(stderr, "server_load: unknown option %s (see --help)\n", name.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+double Percentile(std::vector<double>& values, double fraction) {
+    if (values.empty())
+        return 0;
+    std::size_t at = static_cast<std::size_t>(std::ceil(fraction * values.size())) - 1;
+    return values[std::min(at, values.size() - 1)];
+}
+
+void PrintLatencies(const char* kind, std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    std::printf("  %-24s %9.2f %9.2f %9.2f %9.2f %8zu\n", kind, 1000 * Percentile(values, 0.5),
+                1000 * Percentile(values, 0.9), 1000 * Percentile(values, 0.99),
+                values.empty() ? 0.0 : 1000 * values.back(), values.size());
+}
+
+// Runs one step on every client still standing, all at once; gives how many succeeded and
+// the wall time.
+std::pair<int, double> RunStep(std::vector<std::shared_ptr<LoadClient>>& clients,
+                               std::vector<bool>& alive, Step step) {
+    std::atomic<int> pending{0}, ok{0};
+    std::promise<void> done;
+    for (std::size_t i = 0; i < clients.size(); ++i)
+        pending += alive[i] ? 1 : 0;
+    if (pending == 0)
+        return {0, 0};
+    auto start = std::chrono::steady_clock::now();
+    for (std::size_t i = 0; i < clients.size(); ++i) {
+        if (!alive[i])
+            continue;
+        auto client = clients[i];
+        asio::co_spawn(
+            client->Executor(),
+            [client, step, i, &alive, &pending, &ok, &done]() -> asio::awaitable<void> {
+                bool success = co_await ((*client).*step)();
+                alive[i] = success;
+                if (success)
+                    ++ok;
+                if (--pending == 0)
+                    done.set_value();
+            },
+            asio::detached);
+    }
+    done.get_future().wait();
+    return {ok.load(),
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()};
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Arguments arguments;
+    if (!ParseArguments(argc, argv, arguments))
+        return 2;
+    const load::Settings& settings = arguments.settings;
+    rlimit limit;
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+    unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    double fileTotal = static_cast<double>(settings.fileBytes) * settings.clients;
+
+    std::printf("pelora-server load: %d clients, worlds of %d, %d positions at %.1f/s each, "
+                "files of %zu bytes, %u cores\n\n",
+                settings.clients, settings.worldSize, settings.positions, settings.rate,
+                settings.fileBytes, cores);
+    std::printf("Floors (measured now, on this machine):\n");
+    double hash = load::HashSeconds(arguments.argon2Ops, arguments.argon2MemoryKiB);
+    std::printf("  one argon2id hash (t=%llu, m=%llu KiB): %.1f ms -> at most %.1f logins/s on "
+                "%u cores\n",
+                static_cast<unsigned long long>(arguments.argon2Ops),
+                static_cast<unsigned long long>(arguments.argon2MemoryKiB), 1000 * hash,
+                hash > 0 ? cores / hash : 0.0, cores);
+    auto trips = load::LoopbackRoundTrips(2000);
+    std::sort(trips.begin(), trips.end());
+    std::printf("  loopback TCP round trip: p50 %.3f ms, p99 %.3f ms\n",
+                1000 * Percentile(trips, 0.5), 1000 * Percentile(trips, 0.99));
+    double copy = load::LoopbackCopySeconds(static_cast<std::size_t>(fileTotal));
+    std::printf("  raw loopback TCP copy of the same %.1f MB of file bytes: %.3f s = %.1f MB/s\n",
+                fileTotal / 1e6, copy, copy > 0 ? fileTotal / 1e6 / copy : 0.0);
+    char pattern[] = "/tmp/pelora-load-XXXXXX";
+    if (!::mkdtemp(pattern)) {
+        std::perror("server_load: mkdtemp");
+        return 1;
+    }
+    std::string dataDir = pattern;
+    double disk = load::DurableWriteSeconds(settings.clients, settings.fileBytes, dataDir);
+    std::printf("  durable writes of the same %d files (write, fsync, rename, fsync folder): "
+                "%.3f s = %.1f MB/s, %.0f files/s\n\n",
+                settings.clients, disk, disk > 0 ? fileTotal / 1e6 / disk : 0.0,
+                disk > 0 ? settings.clients / disk : 0.0);
+    std::fflush(stdout);
+
+    pelora_test::ServerProcess process;
+    asio::ip::tcp::endpoint endpoint;
+    if (arguments.connect.empty()) {
+        std::vector<std::string> serverArguments = {
+            "--max-connections", std::to_string(settings.clients + 100),
+            "--max-users",       std::to_string(settings.clients + 100),
+            "--log-level",       "warn"};
+        if (arguments.argon2Given) {
+            serverArguments.insert(serverArguments.end(),
+                                   {"--argon2-ops", std::to_string(arguments.argon2Ops),
+                                    "--argon2-memory", std::to_string(arguments.argon2MemoryKiB)});
+        }
+        std::string error;
+        if (!process.Start(arguments.serverProgram, dataDir + "/data", serverArguments, error)) {
+            std::fprintf(stderr, "server_load: %s\n", error.c_str());
+            return 1;
+        }
+        endpoint = {asio::ip::make_address("127.0.0.1"),
+                    static_cast<unsigned short>(process.Port())};
+    } else {
+        auto colon = arguments.connect.rfind(':');
+        asio::error_code error;
+        auto address = asio::ip::make_address(arguments.connect.substr(0, colon), error);
+        if (error || colon == std::string::npos) {
+            std::fprintf(stderr, "server_load: --connect wants an IP address and a port\n");
+            return 2;
+        }
+        endpoint = {address,
+                    static_cast<unsigned short>(std::atoi(arguments.connect.c_str() + colon + 1))};
+    }
+
+    asio::io_context io;
+    auto work = asio::make_work_guard(io);
+    std::vector<std::thread> threads;
+    for (unsigned i = 0; i < cores; ++i)
+        threads.emplace_back([&io] { io.run(); });
+    asio::ssl::context tls(asio::ssl::context::tls_client);
+    tls.set_verify_mode(asio::ssl::verify_none); // the load tool measures, it does not trust
+    std::mt19937 random(1);
+    std::string file(settings.fileBytes, '\0');
+    for (char& c : file)
+        c = static_cast<char>(random());
+
+    std::vector<std::shared_ptr<LoadClient>> clients;
+    for (int i = 0; i < settings.clients; ++i)
+        clients.push_back(
+            std::make_shared<LoadClient>(asio::make_strand(io), tls, i, settings, file));
+    std::vector<bool> alive(clients.size(), true);
+
+    struct Phase {
+        const char* name;
+        Step step;
+    };
+    const Phase phases[] = {
+        {"connect + hello", nullptr},   {"create account", &LoadClient::Create},
+        {"login", &LoadClient::Login},  {"users", &LoadClient::Users},
+        {"join", &LoadClient::Join},    {"drive (positions)", &LoadClient::Drive},
+        {"leave", &LoadClient::Leave},  {"send file", &LoadClient::SendFile},
+        {"logout", &LoadClient::Logout}};
+    std::printf("%-20s %11s %9s %12s\n", "phase", "ok/total", "wall s", "per second");
+    double loginSeconds = 0, fileSeconds = 0;
+    int logins = 0, files = 0;
+    for (const Phase& phase : phases) {
+        std::pair<int, double> result;
+        if (!phase.step) {
+            // Connecting takes the endpoint; the other steps do not.
+            std::atomic<int> pending{settings.clients}, ok{0};
+            std::promise<void> done;
+            auto start = std::chrono::steady_clock::now();
+            for (std::size_t i = 0; i < clients.size(); ++i) {
+                auto client = clients[i];
+                asio::co_spawn(
+                    client->Executor(),
+                    [client, i, endpoint, &alive, &pending, &ok, &done]() -> asio::awaitable<void> {
+                        alive[i] = co_await client->Connect(endpoint);
+                        if (alive[i])
+                            ++ok;
+                        if (--pending == 0)
+                            done.set_value();
+                    },
+                    asio::detached);
+            }
+            done.get_future().wait();
+            result = {
+                ok.load(),
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()};
+        } else {
+            result = RunStep(clients, alive, phase.step);
+        }
+        std::printf("%-20s %5d/%-5d %9.2f %12.1f\n", phase.name, result.first, settings.clients,
+                    result.second, result.second > 0 ? result.first / result.second : 0.0);
+        std::fflush(stdout);
+        if (phase.step == &LoadClient::Login)
+            logins = result.first, loginSeconds = result.second;
+        if (phase.step == &LoadClient::SendFile)
+            files = result.first, fileSeconds = result.second;
+    }
+    work.reset();
+    for (auto& client : clients)
+        asio::post(client->Executor(), [client] { client->Close(); });
+    io.stop();
+    for (auto& thread : threads)
+        thread.join();
+
+    std::map<std::string, std::vector<double>> latency;
+    std::vector<double> relay;
+    std::vector<std::string> failures;
+    for (auto& client : clients) {
+        for (auto& [kind, values] : client->samples.latency)
+            latency[kind].insert(latency[kind].end(), values.begin(), values.end());
+        relay.insert(relay.end(), client->samples.relay.begin(), client->samples.relay.end());
+        if (!client->failure.empty() && failures.size() < 5)
+            failures.push_back(client->failure);
+    }
+    std::printf("\nRequest latency, ms:         p50       p90       p99       max    count\n");
+    for (auto& [kind, values] : latency)
+        PrintLatencies(kind.c_str(), values);
+    PrintLatencies("position relay", relay);
+    std::printf("  (floor for one request: the loopback TCP round trip above; for a relay, half "
+                "of it)\n\n");
+    std::printf("Logins: %d in %.2f s = %.1f logins/s; floor: %u cores / %.1f ms per hash = "
+                "%.1f logins/s\n",
+                logins, loginSeconds, loginSeconds > 0 ? logins / loginSeconds : 0.0, cores,
+                1000 * hash, hash > 0 ? cores / hash : 0.0);
+    double fileBytes = static_cast<double>(settings.fileBytes) * files;
+    std::printf("Files: %.1f MB in %.2f s = %.1f MB/s, %.0f files/s; floors: raw loopback TCP "
+                "copy %.1f MB/s, durable writes %.1f MB/s (%.0f files/s)\n",
+                fileBytes / 1e6, fileSeconds, fileSeconds > 0 ? fileBytes / 1e6 / fileSeconds : 0.0,
+                fileSeconds > 0 ? files / fileSeconds : 0.0,
+                copy > 0 ? fileTotal / 1e6 / copy : 0.0, disk > 0 ? fileTotal / 1e6 / disk : 0.0,
+                disk > 0 ? settings.clients / disk : 0.0);
+    for (const std::string& failure : failures)
+        std::printf("failure: %s\n", failure.c_str());
+
+    if (process.Running())
+        process.Stop();
+    std::error_code ignored;
+    std::filesystem::remove_all(dataDir, ignored);
+    return 0;
+}
