@@ -1,5 +1,6 @@
-// The network object: its script methods, the connection's events, the account requests and
-// the online-user list. The shared world is in network_world.cpp, data files in
+// The network object: the server's address, its script methods, the connection's events and
+// the bookkeeping of requests and answers. Accounts and the online-user list are in
+// network_accounts.cpp, the shared world in network_world.cpp, data files in
 // network_files.cpp.
 #include "network_object.h"
 
@@ -8,7 +9,6 @@
 #include "tcl_server.h"
 
 #include "protocol/message_checks.h"
-#include "protocol/user_name.h"
 
 #include <tcl.h>
 
@@ -81,24 +81,6 @@ bool RequestForFrame(std::uint32_t type, plNetworkObject::Request& kind) {
     }
 }
 
-// A sentence from the server as an answer: never empty, and never starting with a digit that
-// the launcher would read as a reply code.
-std::string Sentence(const std::string& text, const char* fallback) {
-    std::string sentence = text.empty() ? fallback : text;
-    if (std::isdigit(static_cast<unsigned char>(sentence[0])) || sentence[0] == ' ')
-        sentence = "The server says: " + sentence;
-    return sentence;
-}
-
-template <typename Message> bool Parse(const wire::Frame& frame, Message& message) {
-    std::string problem;
-    if (wire::ParseFrame(frame, message, problem))
-        return true;
-    n_printf("ERROR: Network: could not read the server's %s: %s\n",
-             wire::FrameTypeName(frame.type).c_str(), problem.c_str());
-    return false;
-}
-
 bool ParsePort(const std::string& text, std::uint16_t& port) {
     if (text.empty() || text.size() > 5)
         return false;
@@ -115,6 +97,24 @@ bool ParsePort(const std::string& text, std::uint16_t& port) {
 }
 
 } // namespace
+
+// A sentence from the server as an answer: never empty, and never starting with a digit that
+// the launcher would read as a reply code.
+std::string plNetworkObject::Sentence(const std::string& text, const char* fallback) {
+    std::string sentence = text.empty() ? fallback : text;
+    if (std::isdigit(static_cast<unsigned char>(sentence[0])) || sentence[0] == ' ')
+        sentence = "The server says: " + sentence;
+    return sentence;
+}
+
+bool plNetworkObject::ReadFrame(const wire::Frame& frame, google::protobuf::MessageLite& message) {
+    std::string problem;
+    if (wire::ParseFrame(frame, message, problem))
+        return true;
+    n_printf("ERROR: Network: could not read the server's %s: %s\n",
+             wire::FrameTypeName(frame.type).c_str(), problem.c_str());
+    return false;
+}
 
 // ---- plnTlsSocket -------------------------------------------------------------------------
 
@@ -255,64 +255,6 @@ std::string plNetworkObject::Connect() {
     return "";
 }
 
-std::string plNetworkObject::Login(Request kind, const std::string& name,
-                                   const std::string& password) {
-    std::string now;
-    if (!refusal_.empty()) {
-        // The greeting was refused: this answer is the server's reason.
-        now = Sentence(refusal_, "The server refused the connection.");
-        refusal_.clear();
-        SetState("not connected");
-    } else if (!Ready()) {
-        now = "Not connected to the server.";
-    } else if (!names::IsValidUtf8(name) || !names::IsValidUtf8(password)) {
-        now = "The user name or the password is not valid UTF-8 text, which the server cannot "
-              "take.";
-    } else {
-        pelora::wire::Login login;
-        login.set_name(name);
-        login.set_password(password);
-        pelora::wire::CreateAccount create;
-        create.set_name(name);
-        create.set_password(password);
-        bool sent = kind == Request::Login
-                        ? SendRequest(kind, wire::FrameType::Login, login)
-                        : SendRequest(kind, wire::FrameType::CreateAccount, create);
-        if (sent)
-            return "";
-        now = "The request could not be sent to the server.";
-    }
-    SetVar(VarFor(kind), now);
-    return now;
-}
-
-std::string plNetworkObject::Logout() {
-    std::string now;
-    if (!Ready())
-        now = "1 not connected to the server";
-    else if (userName_.empty())
-        now = "0 not logged in";
-    else if (SendRequest(Request::Logout, wire::FrameType::Logout, pelora::wire::Logout()))
-        return "";
-    else
-        now = "1 the request could not be sent";
-    SetVar(VarFor(Request::Logout), now);
-    return now;
-}
-
-std::string plNetworkObject::Users() {
-    std::string now;
-    if (!Ready() || userName_.empty())
-        now = "1 not logged in to the server";
-    else if (SendRequest(Request::Users, wire::FrameType::UsersRequest,
-                         pelora::wire::UsersRequest()))
-        return "";
-    else
-        now = "1 the request could not be sent";
-    SetVar(VarFor(Request::Users), now);
-    return now;
-}
-
 void plNetworkObject::Abandon(Request kind) {
     if (kind == Request::File) {
         CancelFile("the wait for the server ended");
@@ -433,13 +375,13 @@ void plNetworkObject::OnSessionFrame(const wire::Frame& frame) {
     }
     case F::MemberJoined: {
         pelora::wire::MemberJoined joined;
-        if (inWorld_ && Parse(frame, joined))
+        if (inWorld_ && ReadFrame(frame, joined))
             AddPeer(joined.member());
         break;
     }
     case F::MemberLeft: {
         pelora::wire::MemberLeft left;
-        if (Parse(frame, left))
+        if (ReadFrame(frame, left))
             RemovePeer(left.id());
         break;
     }
@@ -459,91 +401,9 @@ void plNetworkObject::OnSessionFrame(const wire::Frame& frame) {
     }
 }
 
-void plNetworkObject::HandleLoginReply(const wire::Frame& frame) {
-    bool abandoned = false;
-    if (!TakePending(Request::Login, abandoned))
-        return;
-    pelora::wire::LoginReply reply;
-    if (!Parse(frame, reply)) {
-        if (!abandoned)
-            Answer(Request::Login, "The server's answer to the login could not be read.");
-        return;
-    }
-    using R = pelora::wire::LoginReply;
-    std::string text;
-    switch (reply.result()) {
-    case R::LOGGED_IN:
-        if (abandoned) {
-            // Nobody waits for this login any more: undo it, so that the next attempt
-            // starts from a plain connection.
-            n_printf("Network: a login that was no longer awaited succeeded; logging out\n");
-            if (SendRequest(Request::Logout, wire::FrameType::Logout, pelora::wire::Logout()))
-                pending_[Request::Logout].back() = true;
-            return;
-        }
-        userName_ = reply.name();
-        SetState("online");
-        text = "0 logged in";
-        break;
-    case R::UNKNOWN_USER:
-        text = "2 unknown user";
-        break;
-    case R::NAME_IN_USE:
-        text = "3 name in use";
-        break;
-    case R::ALREADY_LOGGED_IN:
-        text = "4 already logged in";
-        break;
-    default:
-        text = Sentence(reply.message(), "The server did not accept the login.");
-        break;
-    }
-    if (!abandoned)
-        Answer(Request::Login, text);
-}
-
-void plNetworkObject::HandleCreateReply(const wire::Frame& frame) {
-    bool abandoned = false;
-    if (!TakePending(Request::Create, abandoned) || abandoned)
-        return;
-    pelora::wire::CreateReply reply;
-    if (!Parse(frame, reply)) {
-        Answer(Request::Create, "The server's answer to the new account could not be read.");
-        return;
-    }
-    if (reply.result() == pelora::wire::CreateReply::CREATED)
-        Answer(Request::Create, "0 created");
-    else
-        Answer(Request::Create,
-               Sentence(reply.message(), "The server did not create the account."));
-}
-
-void plNetworkObject::HandleUsersReply(const wire::Frame& frame) {
-    auto& queue = pending_[Request::Users];
-    if (queue.empty())
-        return;
-    const bool abandoned = queue.front();
-    pelora::wire::UsersReply reply;
-    if (!Parse(frame, reply)) {
-        queue.pop_front();
-        if (!abandoned)
-            Answer(Request::Users, "1 the list of users could not be read");
-        return;
-    }
-    if (!abandoned && userInfoCallback) {
-        for (const auto& user : reply.users())
-            userInfoCallback(user.line().c_str());
-    }
-    if (!reply.last())
-        return;
-    queue.pop_front();
-    if (!abandoned)
-        Answer(Request::Users, "0 " + std::to_string(reply.total()) + " users online");
-}
-
 void plNetworkObject::HandleErrorReply(const wire::Frame& frame) {
     pelora::wire::ErrorReply error;
-    if (!Parse(frame, error))
+    if (!ReadFrame(frame, error))
         return;
     Request kind;
     if (!RequestForFrame(error.frame_type(), kind)) {

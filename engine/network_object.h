@@ -104,6 +104,10 @@ private:
     void HandleErrorReply(const wire::Frame& frame);
     void HandlePositions(const wire::Frame& frame);
 
+    static std::string Sentence(const std::string& text, const char* fallback);
+    // Parses a frame's message; logs and gives false when it does not read.
+    static bool ReadFrame(const wire::Frame& frame, google::protobuf::MessageLite& message);
+
     // Sends a request whose answer goes to the request's variable.
     bool SendRequest(Request kind, wire::FrameType type,
                      const google::protobuf::MessageLite& message);
