@@ -134,6 +134,44 @@ TEST_F(NetworkAccounts, ServerThatStopsAnswering_GivesTheTimeOutReplyWithinItsBo
     EXPECT_LT(ms, 5000);
 }
 
+TEST_F(NetworkAccounts, ServerThatRefusesTheGreeting_ItsReasonIsTheLoginsAnswer) {
+    server.Stop();
+    ASSERT_NO_FATAL_FAILURE(StartServer({"--max-connections", "1"}));
+    OtherEngine first(server.Port());
+    ASSERT_EQ(first.Run("net::connect").substr(0, 1), "0");
+    // The connection stood and the server answered: the launcher goes on to log in, and
+    // that login's answer is the server's own sentence, for the user to read.
+    EXPECT_EQ(Run("net::connect").substr(0, 1), "0");
+    EXPECT_EQ(State(), "connected");
+    std::string answer = Run("net::login ann secret");
+    EXPECT_EQ(std::string("012349").find(answer[0]), std::string::npos) << answer;
+    EXPECT_FALSE(answer.empty());
+    EXPECT_EQ(State(), "not connected");
+    auto lines = LogLines("could not connect to server");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("the server refused"), std::string::npos) << lines[0];
+}
+
+TEST_F(NetworkAccounts, QuietConnection_IsKeptAliveByPings) {
+    server.Stop();
+    ASSERT_NO_FATAL_FAILURE(StartServer({"--idle-timeout", "2", "--ping-interval", "1"}));
+    ASSERT_NO_FATAL_FAILURE(LogIn("ann"));
+    QTest::qWait(3500); // longer than the server lets a silent connection live
+    EXPECT_EQ(State(), "online");
+    EXPECT_TRUE(LogLines("lost the connection").empty());
+}
+
+TEST_F(NetworkAccounts, ServerThatStopsAnsweringPings_CountsAsLost) {
+    server.Stop();
+    ASSERT_NO_FATAL_FAILURE(StartServer({"--ping-interval", "1"}));
+    ASSERT_NO_FATAL_FAILURE(LogIn("ann"));
+    SignalServer(SIGSTOP);
+    bool lost = WaitFor([&] { return State() == "lost"; }, 6000);
+    SignalServer(SIGCONT);
+    EXPECT_TRUE(lost) << State();
+    EXPECT_EQ(LogLines("the server stopped answering").size(), 1u);
+}
+
 TEST_F(NetworkAccounts, EachConnectionAttempt_WritesOneLogLine) {
     ASSERT_NO_FATAL_FAILURE(Connect());
     auto lines = LogLines("connected to server 127.0.0.1:" + std::to_string(server.Port()));
