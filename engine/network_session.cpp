@@ -9,6 +9,10 @@
 #include <QSslSocket>
 #include <QTimer>
 
+#include <tcl.h>
+
+#include <mutex>
+
 namespace {
 
 const char* const kClientName = "pelox 2.1";
@@ -30,8 +34,32 @@ NetworkSession::~NetworkSession() {
     DropSocket();
 }
 
+void NetworkSession::ArmTclWake() {
+    if (wakeFd_ >= 0 || !socket_ || socket_->socketDescriptor() < 0)
+        return;
+    // Tcl's notifier is set up with its library, also when no interpreter was made yet.
+    static std::once_flag tclReady;
+    std::call_once(tclReady, [] { Tcl_FindExecutable(nullptr); });
+    wakeFd_ = int(socket_->socketDescriptor());
+    Tcl_CreateFileHandler(wakeFd_, TCL_READABLE, WakeTcl, this);
+}
+
+void NetworkSession::DisarmTclWake() {
+    if (wakeFd_ < 0)
+        return;
+    Tcl_DeleteFileHandler(wakeFd_);
+    wakeFd_ = -1;
+}
+
+void NetworkSession::WakeTcl(void* session, int) {
+    // Nothing to do here: the wake itself lets the script server's event source pump Qt,
+    // which reads the socket. Disarmed until then, so an unread socket cannot spin Tcl.
+    static_cast<NetworkSession*>(session)->DisarmTclWake();
+}
+
 void NetworkSession::DropSocket() {
     ++generation_;
+    DisarmTclWake();
     if (pingTimer_) {
         pingTimer_->stop();
         pingTimer_->deleteLater();
@@ -90,6 +118,10 @@ void NetworkSession::Connect(const std::string& host, std::uint16_t port,
                      [this, generation] { OnDisconnected(generation); });
     QObject::connect(socket_, &QIODevice::readyRead, ctx,
                      [this, generation] { OnReadyRead(generation); });
+    QObject::connect(socket_, &QAbstractSocket::connected, ctx, [this, generation] {
+        if (generation == generation_)
+            ArmTclWake();
+    });
     QObject::connect(socket_, &QSslSocket::encryptedBytesWritten, ctx, [this, generation](qint64) {
         if (generation == generation_)
             listener_.OnSessionDrained();
@@ -119,6 +151,9 @@ bool NetworkSession::Send(wire::FrameType type, const google::protobuf::MessageL
         return false;
     }
     socket_->write(bytes.data(), qint64(bytes.size()));
+    // Out at once: a procedure waiting in Tcl's own event loop would otherwise leave the
+    // request in Qt's buffer until Qt's events are next looked at.
+    socket_->flush();
     return true;
 }
 
@@ -226,8 +261,12 @@ void NetworkSession::OnDisconnected(unsigned generation) {
 void NetworkSession::OnReadyRead(unsigned generation) {
     while (generation == generation_ && socket_ && decoder_) {
         QByteArray bytes = socket_->read(kReadBufferBytes);
-        if (bytes.isEmpty())
+        if (bytes.isEmpty()) {
+            // Made afresh, so that a wake Tcl queued for the bytes just read is dropped.
+            DisarmTclWake();
+            ArmTclWake();
             return;
+        }
         sinceReceived_.start();
         pingOutstanding_ = false;
         decoder_->Feed(bytes.constData(), size_t(bytes.size()));

@@ -90,12 +90,18 @@ private:
     // A standing session that ends: one log line, the listener told.
     void LoseSession(const std::string& reason);
     void DropSocket();
+    // While a procedure waits in Tcl's own event loop, Qt's events are looked at only every
+    // few milliseconds; a readable socket wakes Tcl at once, one wake per read.
+    void ArmTclWake();
+    void DisarmTclWake();
+    static void WakeTcl(void* session, int mask);
 
     Listener& listener_;
     std::unique_ptr<QObject> context_; // owns the socket and the timer and their connections
     QSslSocket* socket_ = nullptr;
     QTimer* pingTimer_ = nullptr;
     unsigned generation_ = 0; // bumped whenever the socket changes, to ignore stale signals
+    int wakeFd_ = -1;         // the socket watched by Tcl's notifier, -1 when none
     Phase phase_ = Phase::Idle;
 
     std::string host_;
