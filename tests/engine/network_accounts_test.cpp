@@ -102,7 +102,7 @@ TEST_F(NetworkAccounts, LoginCancelledFromAQtTimerDuringTheWait_GivesNine) {
     Run("net::createuser ann secret");
     Run("set net::login_timeout 20000");
     // The server is held still, so the login certainly waits when the cancel comes.
-    SignalServer(SIGSTOP);
+    ASSERT_NO_FATAL_FAILURE(HoldServer());
     QTimer::singleShot(100, [this] {
         std::string ignored;
         script->RunCommand("set net::wv_connect 9", ignored);
@@ -110,7 +110,7 @@ TEST_F(NetworkAccounts, LoginCancelledFromAQtTimerDuringTheWait_GivesNine) {
     });
     qint64 ms = 0;
     std::string result = Timed("net::login ann secret", ms);
-    SignalServer(SIGCONT);
+    ReleaseServer();
     EXPECT_EQ(result.substr(0, 1), "9") << result;
     EXPECT_LT(ms, 10000);
 
@@ -125,10 +125,10 @@ TEST_F(NetworkAccounts, ServerThatStopsAnswering_GivesTheTimeOutReplyWithinItsBo
     ASSERT_NO_FATAL_FAILURE(Connect());
     Run("net::createuser ann secret");
     Run("set net::login_timeout 700");
-    SignalServer(SIGSTOP);
+    ASSERT_NO_FATAL_FAILURE(HoldServer());
     qint64 ms = 0;
     std::string result = Timed("net::login ann secret", ms);
-    SignalServer(SIGCONT);
+    ReleaseServer();
     EXPECT_EQ(result.substr(0, 1), "1") << result;
     EXPECT_GE(ms, 650);
     EXPECT_LT(ms, 5000);
@@ -165,9 +165,9 @@ TEST_F(NetworkAccounts, ServerThatStopsAnsweringPings_CountsAsLost) {
     server.Stop();
     ASSERT_NO_FATAL_FAILURE(StartServer({"--ping-interval", "1"}));
     ASSERT_NO_FATAL_FAILURE(LogIn("ann"));
-    SignalServer(SIGSTOP);
+    ASSERT_NO_FATAL_FAILURE(HoldServer());
     bool lost = WaitFor([&] { return State() == "lost"; }, 6000);
-    SignalServer(SIGCONT);
+    ReleaseServer();
     EXPECT_TRUE(lost) << State();
     EXPECT_EQ(LogLines("the server stopped answering").size(), 1u);
 }

@@ -114,9 +114,9 @@ TEST_F(NetworkWorld, LeaveWhileTheServerIsHeld_TimesOutAsNotZero) {
     ASSERT_NO_FATAL_FAILURE(LogIn("ann"));
     ASSERT_NO_FATAL_FAILURE(Join());
     Run("set net::reply_timeout 500");
-    SignalServer(SIGSTOP);
+    ASSERT_NO_FATAL_FAILURE(HoldServer());
     std::string result = Run("net::leave");
-    SignalServer(SIGCONT);
+    ReleaseServer();
     EXPECT_EQ(result, "1 timed out");
 }
 
