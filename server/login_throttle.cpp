@@ -103,4 +103,25 @@ std::size_t LoginThrottle::EntryCount() const {
     return names_.size() + addresses_.size();
 }
 
+double RateLimit::Take(const std::string& key, Clock::time_point now) {
+    std::lock_guard lock(mutex_);
+    auto window =
+        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(window_));
+    if (events_.size() >= maxKeys_ && !events_.count(key)) {
+        // Forget the keys with nothing in the window; if none, start afresh.
+        for (auto it = events_.begin(); it != events_.end();)
+            it = (it->second.empty() || now - it->second.back() >= window) ? events_.erase(it)
+                                                                           : std::next(it);
+        if (events_.size() >= maxKeys_)
+            events_.clear();
+    }
+    auto& times = events_[key];
+    while (!times.empty() && now - times.front() >= window)
+        times.erase(times.begin());
+    if (times.size() >= limit_)
+        return Seconds(times.front() + window - now);
+    times.push_back(now);
+    return 0;
+}
+
 } // namespace server

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 namespace server {
 
@@ -51,6 +52,28 @@ private:
     mutable std::mutex mutex_;
     Table names_;
     Table addresses_;
+};
+
+// A count of events per key (account creations per client address) over a sliding window:
+// at most `limit` in any `window`. Each creation costs a slow hash and a stored account, so
+// one address cannot make the server spend its workers on made-up accounts. Memory is bounded.
+class RateLimit {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    RateLimit(unsigned limit, double window, std::size_t maxKeys = 100000)
+        : limit_(limit), window_(window), maxKeys_(maxKeys) {}
+
+    // Counts the event and gives 0 when it is allowed; otherwise counts nothing and gives the
+    // seconds until it would be.
+    double Take(const std::string& key, Clock::time_point now);
+
+private:
+    unsigned limit_;
+    double window_;
+    std::size_t maxKeys_;
+    std::mutex mutex_;
+    std::unordered_map<std::string, std::vector<Clock::time_point>> events_;
 };
 
 } // namespace server

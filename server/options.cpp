@@ -142,6 +142,9 @@ const std::vector<Option>& Options() {
         {"max-send-queue", "BYTES",
          "bytes waiting to be sent to one client before it is dropped as too slow (default 1M)",
          Whole(&ServerOptions::maxSendQueueBytes, 64 * 1024, 1ull << 32)},
+        {"relay-interval", "SECONDS",
+         "least time between two batches of positions sent to one client (default 0.05)",
+         Seconds(&ServerOptions::relayInterval, 0)},
         {"max-file-size", "BYTES", "largest data file taken (default 16M)",
          Whole(&ServerOptions::maxFileBytes, 0, 1ull << 40)},
         {"max-user-bytes", "BYTES", "space for one user's data files (default 256M)",
@@ -164,6 +167,8 @@ const std::vector<Option>& Options() {
          Seconds(&ServerOptions::throttleBaseDelay, 0.01)},
         {"throttle-max-delay", "SECONDS", "longest throttling delay (default 300)",
          Seconds(&ServerOptions::throttleMaxDelay, 0.01)},
+        {"max-creates-per-address", "N", "accounts one address may create in an hour (default 30)",
+         Whole(&ServerOptions::maxCreatesPerAddress, 1, 1000000)},
         {"throttle-window", "SECONDS", "how long a failed login is remembered (default 900)",
          Seconds(&ServerOptions::throttleWindow, 1)},
     };
@@ -175,6 +180,27 @@ const Option* FindOption(const std::string& name) {
         if (name == option.name)
             return &option;
     return nullptr;
+}
+
+constexpr std::size_t kHelpIndent = 25;
+constexpr std::size_t kHelpWidth = 92;
+
+// Breaks a help text into lines that fit the width beside the option column.
+std::string Wrapped(const std::string& text) {
+    std::string out, line;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t space = text.find(' ', at);
+        std::string word =
+            text.substr(at, space == std::string::npos ? std::string::npos : space - at);
+        at = space == std::string::npos ? text.size() : space + 1;
+        if (!line.empty() && kHelpIndent + line.size() + 1 + word.size() > kHelpWidth) {
+            out += line + "\n" + std::string(kHelpIndent, ' ');
+            line.clear();
+        }
+        line += (line.empty() ? "" : " ") + word;
+    }
+    return out + line;
 }
 
 std::string Trim(const std::string& text) {
@@ -361,15 +387,15 @@ std::string HelpText() {
         "  --help, --version\n"
         "\n"
         "Options (each may also stand in the configuration file as \"name = value\"):\n"
-        "  --config FILE          configuration file (default " +
-        DefaultConfigPath() + " when it exists)\n";
+        "  --config FILE          " +
+        Wrapped("configuration file (default " + DefaultConfigPath() + " when it exists)") + "\n";
     for (const Option& option : Options()) {
         std::string head = "  --" + std::string(option.name) + " " + option.value;
-        if (head.size() < 25)
-            head.resize(25, ' ');
+        if (head.size() < kHelpIndent)
+            head.resize(kHelpIndent, ' ');
         else
-            head += "\n" + std::string(25, ' ');
-        text += head + option.help + "\n";
+            head += "\n" + std::string(kHelpIndent, ' ');
+        text += head + Wrapped(option.help) + "\n";
     }
     return text;
 }

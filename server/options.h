@@ -32,6 +32,7 @@ struct ServerOptions {
     double idleTimeout = 30;
     double pingInterval = 10; // what clients are told
     std::size_t maxSendQueueBytes = 1024 * 1024;
+    double relayInterval = 0.05; // least time between two Positions frames to one client
 
     // data files
     std::uint64_t maxFileBytes = 16ull * 1024 * 1024;
@@ -46,6 +47,7 @@ struct ServerOptions {
     double throttleBaseDelay = 2;  // seconds; doubles with each further failure
     double throttleMaxDelay = 300; // seconds
     double throttleWindow = 900;   // seconds a failure is remembered
+    unsigned maxCreatesPerAddress = 30; // account creations from one address per hour
 };
 
 enum class Action { Serve, Help, Version, PrintPublicKey, PrintCertificate, OpenData };

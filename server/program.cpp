@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <iostream>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace server {
 
@@ -104,6 +105,8 @@ int Serve(const ServerOptions& options, const std::string& configPath) {
 } // namespace
 
 int RunServerProgram(int argc, char** argv) {
+    // What the server writes is for its owner and the site's staff group only.
+    ::umask(027);
     std::vector<std::string> arguments(argv + 1, argv + argc);
     CommandLine commandLine;
     std::string error;

@@ -61,11 +61,12 @@ DataLayout::DataLayout(const ServerOptions& options)
 
 Server::Server(const ServerOptions& options)
     : options_(options), layout_(options_), hasher_(options.argon2Ops, options.argon2MemoryKiB),
-      throttle_(ThrottleSettings(options)), presence_(options.maxUsers),
-      worlds_(wire::kMaxWorldMembers), files_(layout_.users, fileRecords_, Limits(options)),
-      workers_(WorkerCount(options)), io_(static_cast<int>(options.ioThreads)) {
+      throttle_(ThrottleSettings(options)), creations_(options.maxCreatesPerAddress, 3600),
+      presence_(options.maxUsers), worlds_(wire::kMaxWorldMembers),
+      files_(layout_.users, fileRecords_, Limits(options)), workers_(WorkerCount(options)),
+      io_(static_cast<int>(options.ioThreads)) {
     context_.reset(new ServerContext{options_, log_, accounts_, files_, hasher_, throttle_,
-                                     presence_, worlds_, workers_, sessions_});
+                                     creations_, presence_, worlds_, workers_, sessions_});
 }
 
 Server::~Server() {

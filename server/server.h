@@ -68,6 +68,7 @@ private:
     SqliteFileRecordStore fileRecords_{database_};
     PasswordHasher hasher_;
     LoginThrottle throttle_;
+    RateLimit creations_;
     Presence presence_;
     WorldRegistry worlds_;
     DataFiles files_;

@@ -43,6 +43,7 @@ struct ServerContext {
     DataFiles& files;
     const PasswordHasher& hasher;
     LoginThrottle& throttle;
+    RateLimit& creations;
     Presence& presence;
     WorldRegistry& worlds;
     asio::thread_pool& workers;

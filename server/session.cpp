@@ -28,8 +28,8 @@ std::chrono::steady_clock::duration Seconds(double seconds) {
 
 Session::Session(ServerContext& context, asio::ip::tcp::socket socket, asio::ssl::context& tls,
                  std::uint64_t id, bool overCapacity)
-    : context_(context), stream_(std::move(socket), tls), timer_(stream_.get_executor()), id_(id),
-      overCapacity_(overCapacity) {
+    : context_(context), stream_(std::move(socket), tls), timer_(stream_.get_executor()),
+      relayTimer_(stream_.get_executor()), id_(id), overCapacity_(overCapacity) {
     asio::error_code error;
     auto remote = stream_.lowest_layer().remote_endpoint(error);
     if (!error) {
@@ -167,7 +167,8 @@ void Session::Flush() {
         writing_ += queue_.front();
         queue_.pop_front();
     }
-    if (!pendingPositions_.empty() && !flushThenEnd_) {
+    if (!pendingPositions_.empty() && !flushThenEnd_ && PositionsDue()) {
+        lastPositionsSent_ = Clock::now();
         pb::Positions positions;
         for (const auto& [member, position] : pendingPositions_) {
             auto* entry = positions.add_positions();
@@ -178,6 +179,7 @@ void Session::Flush() {
         wire::AppendMessage(writing_, wire::FrameType::Positions, positions);
     }
     if (writing_.empty()) {
+        SchedulePositions(); // positions waiting for their turn
         if (flushThenEnd_ && phase_ == Phase::Closing) {
             // The goodbye is out: hang up our side and wait for the client's.
             asio::error_code ignored;
@@ -311,6 +313,7 @@ void Session::Terminate() {
     queue_.clear();
     pendingPositions_.clear();
     timer_.cancel();
+    relayTimer_.cancel();
     asio::error_code ignored;
     stream_.lowest_layer().close(ignored);
     SummariseRefusals();
@@ -326,44 +329,6 @@ void Session::Drain() {
     stream_.next_layer().async_read_some(
         asio::buffer(readBuffer_),
         [self](const asio::error_code& error, std::size_t bytes) { self->OnRead(error, bytes); });
-}
-
-void Session::MemberJoined(std::uint32_t to, const pb::Member& member) {
-    auto self = shared_from_this();
-    asio::post(stream_.get_executor(), [self, to, member] {
-        if (to != self->memberId_ || self->phase_ >= Phase::Closing)
-            return;
-        self->knownMembers_.insert(member.id());
-        pb::MemberJoined message;
-        *message.mutable_member() = member;
-        self->Send(wire::FrameType::MemberJoined, message);
-    });
-}
-
-void Session::MemberLeft(std::uint32_t to, std::uint32_t id, const std::string& name) {
-    auto self = shared_from_this();
-    asio::post(stream_.get_executor(), [self, to, id, name] {
-        if (to != self->memberId_ || self->phase_ >= Phase::Closing)
-            return;
-        self->knownMembers_.erase(id);
-        self->pendingPositions_.erase(id);
-        pb::MemberLeft message;
-        message.set_id(id);
-        message.set_name(name);
-        self->Send(wire::FrameType::MemberLeft, message);
-    });
-}
-
-void Session::PositionOf(std::uint32_t to, std::uint32_t id, const pb::Position& position) {
-    auto self = shared_from_this();
-    asio::post(stream_.get_executor(), [self, to, id, position] {
-        if (to != self->memberId_ || self->phase_ >= Phase::Closing ||
-            !self->knownMembers_.count(id))
-            return;
-        // Newest wins: a position not yet sent is replaced, never queued behind.
-        self->pendingPositions_[id] = position;
-        self->Flush();
-    });
 }
 
 std::string Session::Who() const {

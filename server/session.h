@@ -21,6 +21,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 
@@ -67,7 +68,13 @@ private:
     void Terminate();
     void Drain();
 
-    // Requests (session_requests.cpp)
+    // Relay of other members' positions (session_relay.cpp)
+    void TakePositions();
+    void SchedulePositions();
+    bool PositionsDue() const;
+    void ForgetPositions(std::uint32_t member);
+
+    // Requests (session_requests.cpp, session_files.cpp)
     void Handle(const wire::Frame& frame);
     template <typename Message> bool Parse(const wire::Frame& frame, Message& message);
     template <typename Work, typename Done> void Offload(Work work, Done done);
@@ -95,7 +102,8 @@ private:
 
     ServerContext& context_;
     Stream stream_;
-    asio::steady_timer timer_;
+    asio::steady_timer timer_;      // handshake, hello, idle and linger deadlines
+    asio::steady_timer relayTimer_; // the next batch of positions
     std::uint64_t id_;
     bool overCapacity_;
     std::string peer_;    // "address:port"
@@ -116,7 +124,21 @@ private:
     std::size_t queuedBytes_ = 0;
     std::string writing_; // the bytes of the write under way; empty when none
     bool flushThenEnd_ = false;
+    // Positions wait here, newest of each member only, until they are due (at most one
+    // Positions frame per relay interval) and the connection can take them.
     std::map<std::uint32_t, pelora::wire::Position> pendingPositions_;
+    bool relayTimerArmed_ = false;
+    Clock::time_point lastPositionsSent_{};
+    // Positions handed over by other sessions' threads, newest of each member, with the
+    // membership they were meant for; the strand takes them with one posted handler at a time,
+    // so a busy world never piles up handlers.
+    struct Arrived {
+        std::uint32_t to;
+        pelora::wire::Position position;
+    };
+    std::mutex relayMutex_;
+    std::map<std::uint32_t, Arrived> arrivedPositions_; // guarded by relayMutex_
+    bool takeScheduled_ = false;                        // guarded by relayMutex_
 
     // login and world
     std::string account_; // empty when not logged in

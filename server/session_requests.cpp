@@ -153,6 +153,12 @@ void Session::OnCreateAccount(const wire::Frame& frame) {
     } else if (request.password().empty()) {
         reply.set_result(pb::CreateReply::BAD_PASSWORD);
         reply.set_message("An account needs a password.");
+    } else if (double wait = context_.creations.Take(address_, RateLimit::Clock::now()); wait > 0) {
+        auto seconds = static_cast<std::uint32_t>(std::ceil(wait));
+        reply.set_result(pb::CreateReply::THROTTLED);
+        reply.set_retry_after_seconds(seconds);
+        reply.set_message("Too many accounts were made from this machine. Please try again in " +
+                          std::to_string(seconds) + " seconds.");
     }
     if (reply.result() != pb::CreateReply::RESULT_UNSPECIFIED) {
         Refusal("create",
@@ -437,7 +443,7 @@ void Session::LeaveWorld() {
     memberId_ = 0;
     world_.clear();
     knownMembers_.clear();
-    pendingPositions_.clear();
+    ForgetPositions(0);
 }
 
 void Session::OnLeave() {

@@ -4,6 +4,7 @@
 #include <sodium.h>
 
 #include <algorithm>
+#include <atomic>
 #include <arpa/inet.h>
 #include <chrono>
 #include <fcntl.h>
@@ -65,6 +66,26 @@ double HashSeconds(std::uint64_t passes, std::uint64_t memoryKiB, int repetition
     }
     std::sort(times.begin(), times.end());
     return times[times.size() / 2];
+}
+
+double HashesPerSecond(std::uint64_t passes, std::uint64_t memoryKiB, unsigned threads,
+                       int hashesEach) {
+    if (sodium_init() < 0)
+        return 0;
+    auto start = std::chrono::steady_clock::now();
+    std::vector<std::thread> hashers;
+    std::atomic<int> done{0};
+    for (unsigned t = 0; t < threads; ++t)
+        hashers.emplace_back([=, &done] {
+            char out[crypto_pwhash_STRBYTES];
+            for (int i = 0; i < hashesEach; ++i)
+                if (crypto_pwhash_str_alg(out, "load-password", 13, passes, memoryKiB * 1024,
+                                          crypto_pwhash_ALG_ARGON2ID13) == 0)
+                    ++done;
+        });
+    for (auto& hasher : hashers)
+        hasher.join();
+    return done / Since(start);
 }
 
 std::vector<double> LoopbackRoundTrips(int count) {

@@ -13,6 +13,10 @@ namespace load {
 // Seconds one argon2id hash takes at these parameters (the median of a few).
 double HashSeconds(std::uint64_t passes, std::uint64_t memoryKiB, int repetitions = 5);
 
+// Hashes per second with `threads` threads hashing at once, as the server's workers do.
+double HashesPerSecond(std::uint64_t passes, std::uint64_t memoryKiB, unsigned threads,
+                       int hashesEach = 4);
+
 // Round trips of one byte over a loopback TCP connection, in seconds.
 std::vector<double> LoopbackRoundTrips(int count);
 

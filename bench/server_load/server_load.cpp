@@ -19,10 +19,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <future>
 #include <random>
+#include <sstream>
 #include <sys/resource.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -95,6 +98,27 @@ bool ParseArguments(int argc, char** argv, Arguments& arguments) {
     return true;
 }
 
+// CPU seconds (user and system) a process has used so far; 0 when unknown.
+double ProcessCpuSeconds(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    auto close = text.rfind(')');
+    if (close == std::string::npos)
+        return 0;
+    std::istringstream fields(text.substr(close + 2));
+    std::string field;
+    double user = 0, system = 0;
+    for (int i = 3; fields >> field; ++i) {
+        if (i == 14)
+            user = std::atof(field.c_str());
+        if (i == 15) {
+            system = std::atof(field.c_str());
+            break;
+        }
+    }
+    return (user + system) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
 double Percentile(std::vector<double>& values, double fraction) {
     if (values.empty())
         return 0;
@@ -162,11 +186,12 @@ int main(int argc, char** argv) {
                 settings.fileBytes, cores);
     std::printf("Floors (measured now, on this machine):\n");
     double hash = load::HashSeconds(arguments.argon2Ops, arguments.argon2MemoryKiB);
-    std::printf("  one argon2id hash (t=%llu, m=%llu KiB): %.1f ms -> at most %.1f logins/s on "
-                "%u cores\n",
+    double parallel = load::HashesPerSecond(arguments.argon2Ops, arguments.argon2MemoryKiB, cores);
+    std::printf("  one argon2id hash (t=%llu, m=%llu KiB): %.1f ms -> %u cores / hash time = "
+                "%.1f logins/s; %u threads hashing at once: %.1f hashes/s\n",
                 static_cast<unsigned long long>(arguments.argon2Ops),
-                static_cast<unsigned long long>(arguments.argon2MemoryKiB), 1000 * hash,
-                hash > 0 ? cores / hash : 0.0, cores);
+                static_cast<unsigned long long>(arguments.argon2MemoryKiB), 1000 * hash, cores,
+                hash > 0 ? cores / hash : 0.0, cores, parallel);
     auto trips = load::LoopbackRoundTrips(2000);
     std::sort(trips.begin(), trips.end());
     std::printf("  loopback TCP round trip: p50 %.3f ms, p99 %.3f ms\n",
@@ -190,10 +215,10 @@ int main(int argc, char** argv) {
     pelora_test::ServerProcess process;
     asio::ip::tcp::endpoint endpoint;
     if (arguments.connect.empty()) {
+        std::string most = std::to_string(settings.clients + 100);
         std::vector<std::string> serverArguments = {
-            "--max-connections", std::to_string(settings.clients + 100),
-            "--max-users",       std::to_string(settings.clients + 100),
-            "--log-level",       "warn"};
+            "--max-connections",         most, "--max-users", most,
+            "--max-creates-per-address", most, "--log-level", "warn"};
         if (arguments.argon2Given) {
             serverArguments.insert(serverArguments.end(),
                                    {"--argon2-ops", std::to_string(arguments.argon2Ops),
@@ -246,10 +271,13 @@ int main(int argc, char** argv) {
         {"join", &LoadClient::Join},    {"drive (positions)", &LoadClient::Drive},
         {"leave", &LoadClient::Leave},  {"send file", &LoadClient::SendFile},
         {"logout", &LoadClient::Logout}};
-    std::printf("%-20s %11s %9s %12s\n", "phase", "ok/total", "wall s", "per second");
+    std::printf("%-20s %11s %9s %12s %14s %12s\n", "phase", "ok/total", "wall s", "per second",
+                "server CPU s", "tool CPU s");
     double loginSeconds = 0, fileSeconds = 0;
     int logins = 0, files = 0;
     for (const Phase& phase : phases) {
+        double serverCpu = process.Running() ? ProcessCpuSeconds(process.Pid()) : 0;
+        double toolCpu = ProcessCpuSeconds(::getpid());
         std::pair<int, double> result;
         if (!phase.step) {
             // Connecting takes the endpoint; the other steps do not.
@@ -276,8 +304,11 @@ int main(int argc, char** argv) {
         } else {
             result = RunStep(clients, alive, phase.step);
         }
-        std::printf("%-20s %5d/%-5d %9.2f %12.1f\n", phase.name, result.first, settings.clients,
-                    result.second, result.second > 0 ? result.first / result.second : 0.0);
+        serverCpu = process.Running() ? ProcessCpuSeconds(process.Pid()) - serverCpu : 0;
+        toolCpu = ProcessCpuSeconds(::getpid()) - toolCpu;
+        std::printf("%-20s %5d/%-5d %9.2f %12.1f %14.2f %12.2f\n", phase.name, result.first,
+                    settings.clients, result.second,
+                    result.second > 0 ? result.first / result.second : 0.0, serverCpu, toolCpu);
         std::fflush(stdout);
         if (phase.step == &LoadClient::Login)
             logins = result.first, loginSeconds = result.second;
@@ -307,10 +338,10 @@ int main(int argc, char** argv) {
     PrintLatencies("position relay", relay);
     std::printf("  (floor for one request: the loopback TCP round trip above; for a relay, half "
                 "of it)\n\n");
-    std::printf("Logins: %d in %.2f s = %.1f logins/s; floor: %u cores / %.1f ms per hash = "
-                "%.1f logins/s\n",
+    std::printf("Logins: %d in %.2f s = %.1f logins/s; floors: %u cores / %.1f ms per hash = "
+                "%.1f logins/s, %u threads hashing at once %.1f hashes/s\n",
                 logins, loginSeconds, loginSeconds > 0 ? logins / loginSeconds : 0.0, cores,
-                1000 * hash, hash > 0 ? cores / hash : 0.0);
+                1000 * hash, hash > 0 ? cores / hash : 0.0, cores, parallel);
     double fileBytes = static_cast<double>(settings.fileBytes) * files;
     std::printf("Files: %.1f MB in %.2f s = %.1f MB/s, %.0f files/s; floors: raw loopback TCP "
                 "copy %.1f MB/s, durable writes %.1f MB/s (%.0f files/s)\n",

@@ -96,3 +96,15 @@ TEST(LoginThrottle, AFloodOfNamesDoesNotGrowItsMemoryPastTheBound) {
                         now + std::chrono::milliseconds(i));
     EXPECT_LE(throttle.EntryCount(), 2 * settings.maxEntries);
 }
+
+TEST(RateLimit, AtMostTheLimitInAnyWindowPerKey) {
+    server::RateLimit limit(3, 60);
+    auto now = server::RateLimit::Clock::now();
+    EXPECT_EQ(limit.Take("10.0.0.1", now), 0);
+    EXPECT_EQ(limit.Take("10.0.0.1", now + 10s), 0);
+    EXPECT_EQ(limit.Take("10.0.0.1", now + 20s), 0);
+    EXPECT_DOUBLE_EQ(limit.Take("10.0.0.1", now + 30s), 30); // the first leaves the window at 60
+    EXPECT_EQ(limit.Take("10.0.0.2", now + 30s), 0);
+    EXPECT_EQ(limit.Take("10.0.0.1", now + 60s), 0);
+    EXPECT_GT(limit.Take("10.0.0.1", now + 61s), 0); // refusals were not counted
+}

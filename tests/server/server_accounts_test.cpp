@@ -186,10 +186,10 @@ TEST_F(ServerTest, AnAddressGuessingManyNamesIsThrottled) {
 }
 
 TEST_F(ServerTest, PingIsAnsweredAndASilentConnectionTimesOut) {
-    StartServer({"--idle-timeout", "0.6"});
+    StartServer({"--idle-timeout", "1"});
     auto talker = Greeted();
     auto silent = Greeted();
-    for (int i = 0; i < 6; ++i) {
+    for (int i = 0; i < 8; ++i) {
         pb::Ping ping;
         ping.set_token(1000 + i);
         ASSERT_TRUE(talker->Send(FrameType::Ping, ping));
@@ -200,7 +200,7 @@ TEST_F(ServerTest, PingIsAnsweredAndASilentConnectionTimesOut) {
     }
     // The silent one was told and closed; the talker is still served.
     pb::Goodbye goodbye;
-    ASSERT_TRUE(silent->Expect(FrameType::Goodbye, goodbye, 1));
+    ASSERT_TRUE(silent->Expect(FrameType::Goodbye, goodbye, 2));
     EXPECT_NE(goodbye.reason().find("timed out"), std::string::npos) << goodbye.reason();
     EXPECT_TRUE(silent->WaitForClose(3));
     pb::Ping ping;
@@ -243,4 +243,16 @@ TEST_F(ServerTest, ShutdownTellsEverySessionAndExitsCleanly) {
     std::string log = Log();
     EXPECT_NE(log.find("logout \"alice\" (127.0.0.1:"), std::string::npos) << log;
     EXPECT_NE(log.find("pelora-server stopped"), std::string::npos) << log;
+}
+
+TEST_F(ServerTest, OneAddressCannotMakeAccountsWithoutEnd) {
+    StartServer({"--max-creates-per-address", "2"});
+    auto client = Greeted();
+    EXPECT_EQ(client->Create("a1", "pw").result(), pb::CreateReply::CREATED);
+    EXPECT_EQ(client->Create("a2", "pw").result(), pb::CreateReply::CREATED);
+    pb::CreateReply third = client->Create("a3", "pw");
+    EXPECT_EQ(third.result(), pb::CreateReply::THROTTLED);
+    EXPECT_GT(third.retry_after_seconds(), 3000u);
+    EXPECT_EQ(client->Login("a3", "pw").result(), pb::LoginReply::UNKNOWN_USER);
+    EXPECT_EQ(client->Login("a2", "pw").result(), pb::LoginReply::LOGGED_IN);
 }

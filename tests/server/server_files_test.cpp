@@ -1,6 +1,7 @@
 // Against the real server: data files sent the way the launcher sends them, stored once,
 // refused with a reason, never kept in part, kept across a restart, and opened for staff with
 // the server's key after being sealed as the launcher seals them.
+#include "server/tls_identity.h"
 #include "server_fixture.h"
 
 #include <filesystem>
@@ -170,11 +171,11 @@ TEST_F(ServerTest, AClientVanishingMidFileLeavesNothingBehind) {
     ASSERT_TRUE(SendChunks(*alice, bytes, 0, 150000));
     // Wait for the part to reach the disk, then pull the plug.
     std::string folder = DataDir() + "/users/alice";
-    for (int i = 0; i < 100 && Names(folder).empty(); ++i)
+    for (int i = 0; i < 500 && Names(folder).empty(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ASSERT_EQ(Names(folder).size(), 1u);
     alice->Abort();
-    for (int i = 0; i < 300 && !Names(folder).empty(); ++i)
+    for (int i = 0; i < 500 && !Names(folder).empty(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_TRUE(Names(folder).empty());
     // The same file sent again in full is stored.
@@ -248,4 +249,21 @@ TEST_F(ServerTest, SealedDataOpensWithTheServersKey) {
     std::ofstream(folder_ / "pinned.pem") << output;
     WireClient pinned(server_.Port());
     EXPECT_TRUE(pinned.Connect(folder_ / "pinned.pem"));
+}
+
+TEST_F(ServerTest, ASitesOwnCertificateIsUsedWhenConfigured) {
+    std::string error;
+    std::string cert = folder_ / "site.pem", key = folder_ / "site.key";
+    ASSERT_TRUE(
+        server::MakeSelfSignedCertificate(cert, key, {"pelora.example", "localhost"}, error))
+        << error;
+    StartServer({"--cert", cert, "--key", key});
+    WireClient pinned(server_.Port());
+    EXPECT_TRUE(pinned.Connect(cert));
+    EXPECT_FALSE(fs::exists(DataDir() + "/tls"));
+    // A launcher pinning another certificate refuses this server.
+    std::string other = folder_ / "other.pem", otherKey = folder_ / "other.key";
+    ASSERT_TRUE(server::MakeSelfSignedCertificate(other, otherKey, {"localhost"}, error));
+    WireClient wrong(server_.Port());
+    EXPECT_FALSE(wrong.Connect(other));
 }

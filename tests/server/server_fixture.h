@@ -18,7 +18,12 @@ namespace pelora_test {
 
 class ServerTest : public ::testing::Test {
 protected:
-    void TearDown() override { server_.Stop(); }
+    // A server that crashed, or that a sanitizer stopped, fails the test.
+    void TearDown() override {
+        if (server_.Running()) {
+            EXPECT_EQ(server_.Stop(), 0) << "the server did not end cleanly";
+        }
+    }
 
     std::string DataDir() const { return folder_ / "data"; }
 

@@ -105,6 +105,10 @@ TEST_F(ServerTest, JoinPositionsAndLeaveFlowBetweenMembersOfOneWorld) {
     ASSERT_EQ(a.result(), pb::JoinReply::JOINED);
     EXPECT_EQ(a.members_size(), 0);
     ASSERT_TRUE(SendPosition(*alice, 1.5f, -2.25f, 90, 10.0));
+    // Frames are taken in order: once the ping is answered, the position is known.
+    ASSERT_TRUE(alice->Send(FrameType::Ping, pb::Ping()));
+    pb::Pong pong;
+    ASSERT_TRUE(alice->Expect(FrameType::Pong, pong));
     ASSERT_EQ(Join(*carol, "City").result(), pb::JoinReply::JOINED);
 
     pb::JoinReply b = Join(*bob, "Park", "Scooter", "Blue", "male");
@@ -242,4 +246,39 @@ TEST_F(ServerTest, ASlowReaderGetsTheNewestPositionsAndDoesNotSlowTheOthers) {
     ASSERT_TRUE(carol->Send(FrameType::Ping, ping));
     pb::Pong pong;
     EXPECT_TRUE(carol->Expect(FrameType::Pong, pong));
+}
+
+TEST_F(ServerTest, PositionsToOneClientAreBatchedOncePerRelayInterval) {
+    StartServer({"--relay-interval", "0.4"});
+    auto alice = LoggedIn("alice");
+    auto bob = LoggedIn("bob");
+    auto carol = LoggedIn("carol");
+    pb::JoinReply a = Join(*alice, "Park");
+    pb::JoinReply b = Join(*bob, "Park");
+    Join(*carol, "Park");
+    // Two members stream 50 positions a second each for two seconds.
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 1; i <= 100; ++i) {
+        ASSERT_TRUE(SendPosition(*alice, 1, 1, 1, i));
+        ASSERT_TRUE(SendPosition(*bob, 2, 2, 2, i));
+        std::this_thread::sleep_until(start + std::chrono::milliseconds(20 * i));
+    }
+    // carol gets both members' newest positions in at most one frame per 0.4 s.
+    int frames = 0;
+    double aliceLast = 0, bobLast = 0;
+    while (aliceLast < 100 || bobLast < 100) {
+        pb::Positions batch;
+        ASSERT_TRUE(carol->Expect(FrameType::Positions, batch, 5));
+        ++frames;
+        for (const auto& entry : batch.positions()) {
+            if (entry.id() == a.member_id())
+                aliceLast = entry.position().time();
+            if (entry.id() == b.member_id())
+                bobLast = entry.position().time();
+        }
+    }
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LE(frames, static_cast<int>(seconds / 0.4) + 1) << "in " << seconds << " s";
+    EXPECT_GE(frames, 2);
 }

@@ -34,7 +34,8 @@ public:
     pid_t Pid() const { return pid_; }
     const std::string& DataDir() const { return dataDir_; }
 
-    // Arguments that make a server quick to test against: argon2id at its least cost.
+    // Arguments that make a server quick to test against: argon2id at its least cost, and no
+    // limit on the accounts a test may create from 127.0.0.1.
     static std::vector<std::string> FastArguments();
 
 private:
