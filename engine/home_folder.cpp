@@ -1,6 +1,7 @@
 // Where home: lies. PELORA_HOME names it; otherwise each user gets
 // $XDG_DATA_HOME/pelora/home (or ~/.local/share/pelora/home), seeded on first use from the
-// installed copy of home/ (beside the executable's share folder, or the source tree's).
+// installed copy of home/: share/pelora/home beside the program's bin/ folder, or, for a
+// program run from its build tree, the source tree's home/.
 #include "home_folder.h"
 
 #include "platform/file_system.h"
@@ -10,16 +11,30 @@
 
 namespace fs = std::filesystem;
 
+namespace {
+
+bool IsInside(const fs::path& path, const fs::path& folder) {
+    std::error_code ec;
+    const fs::path relative =
+        fs::weakly_canonical(path, ec).lexically_relative(fs::weakly_canonical(folder, ec));
+    return !relative.empty() && *relative.begin() != "..";
+}
+
+} // namespace
+
 std::string InstalledHomeFolder() {
     std::vector<fs::path> candidates;
-    if (const char* installed = std::getenv("PELORA_INSTALLED_HOME"))
+    if (const char* installed = std::getenv("PELORA_INSTALLED_HOME"); installed && *installed)
         candidates.emplace_back(installed);
-    std::string exeDir = platform::ExecutableDirectory();
+    const std::string exeDir = platform::ExecutableDirectory();
     if (!exeDir.empty()) {
-        candidates.push_back(fs::path(exeDir) / ".." / "share" / "pelora" / "home");
+        candidates.push_back(fs::path(exeDir) / PELORA_INSTALLED_HOME_RELATIVE);
         candidates.push_back(fs::path(exeDir) / "home");
+        // Only a program in its build tree uses the sources: an installed one must not lean
+        // on a source tree that happens to lie on the machine it was built on.
+        if (IsInside(exeDir, PELORA_BUILD_DIR))
+            candidates.emplace_back(PELORA_SOURCE_HOME);
     }
-    candidates.emplace_back(PELORA_SOURCE_HOME);
     for (const auto& candidate : candidates) {
         std::error_code ec;
         if (fs::is_directory(candidate / "apps", ec))

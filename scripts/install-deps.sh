@@ -14,4 +14,5 @@ $SUDO apt-get install -y --no-install-recommends \
   libprotobuf-dev protobuf-compiler libssl-dev \
   clang libclang-rt-14-dev \
   libgtest-dev libgmock-dev googletest libbenchmark-dev \
-  xvfb xauth
+  xvfb xauth xdotool \
+  file desktop-file-utils

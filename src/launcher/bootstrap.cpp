@@ -50,12 +50,14 @@ std::string DisplayModeFor(const StartupSettings& values) {
     return mode;
 }
 
-// The configuration tool lies in the directory the launcher was started from, or else
-// beside the launcher's executable; "" when it is in neither.
+// The configuration tool installed beside the launcher's executable, or else one in the
+// directory the launcher was started from; "" when it is in neither. The installed one comes
+// first, so that a program of that name in whatever folder the launcher happens to be started
+// from does not run in its place.
 std::string FindConfigurationTool() {
     const std::string name = "plconfig";
     for (const std::string& folder :
-         {platform::GetCurrentDirectory(), platform::ExecutableDirectory()}) {
+         {platform::ExecutableDirectory(), platform::GetCurrentDirectory()}) {
         if (folder.empty())
             continue;
         std::string path = folder + platform::kPathSeparator + name;

@@ -53,6 +53,21 @@ bool ConnectToServer();
 bool LoginToServer();
 bool LogoutFromServer();
 
+// ---- Rename-user dialog (rename_dialog.cpp) ----
+// Runs the dialog modally over the Login window. 0: the user's folder now carries the new
+// name and `userName` holds it; 1: cancelled; 2: the folder could not be moved; -1: the
+// dialog could not be made (the quit message is posted).
+int AskForNewName();
+bool RenameUserDialogProc(platform::HWND window, unsigned message, platform::WPARAM wParam,
+                          platform::LPARAM lParam);
+void SetRenamePrompt(platform::HWND window);
+// Moves the current user's folder under users: to `newName`. 0: moved, `userName` and the
+// Login window's name field changed; 1: a file or folder of that name (in any letter case)
+// is there already; 2: anything else, nothing moved.
+int RenameUserFolder(const std::string& newName);
+// Why `name` cannot be taken as a user's new name, as a sentence for the user; "" when it can.
+std::string NewNameProblem(const std::string& name);
+
 // A text as one script word: braces when that is safe, backslash escapes otherwise, so that
 // blanks, brackets, braces, '$', quotes and backslashes arrive as themselves.
 std::string ScriptWord(const std::string& text);

@@ -1,9 +1,13 @@
-// Drive Online's network steps: the connection to the server, the server login (with the
-// creation of accounts the server does not know) and the logout.
+// Drive Online's network steps: the start-up of the network layer and the connection to the
+// server, the server login (with the creation of accounts the server does not know and the
+// rename of a name that is someone else's) and the logout. Everything goes through script
+// commands and variables; the waiting for the server happens inside the script layer.
 #include "launcher.h"
 
 #include "engine/services.h"
+#include "protocol/user_name.h"
 #include "resource.h"
+#include "settings/global_settings.h"
 
 #include <cstdio>
 #include <strings.h>
@@ -11,6 +15,10 @@
 namespace {
 
 constexpr int kMaxSentPassword = 59;
+constexpr const char* kGuestPassword = "tulip";
+constexpr const char* kNoConnection =
+    "Could not connect to server.  (Are you connected to the Internet?)";
+constexpr const char* kNetworkObject = "/sys/network";
 
 void SetStatus(const std::string& text) {
     platform::SetDlgItemText(g_state.loginWindow, IDC_LOGIN_STATUS, text);
@@ -28,6 +36,75 @@ std::string RunCommand(const std::string& command) {
     return result;
 }
 
+// A script error (no such procedure, say) is no reply code, whatever its message starts with:
+// such a reply reads as empty here.
+char ReplyCode(bool answered, const std::string& reply) {
+    return answered && !reply.empty() ? reply[0] : '\0';
+}
+
+bool NetworkStarted() {
+    return RunCommand("return $network_started") == "true";
+}
+
+bool Connected() {
+    return RunCommand("return $net::state") == "connected";
+}
+
+// What the network start-up reads from the global settings; without a settings object (the
+// file could not be read) the settings' own defaults stand in.
+struct NetworkSettings {
+    std::string serverName = GlobalSettings::kDefaultServerName;
+    std::string serverPort = "3152";
+    bool voipEnabled = false;
+};
+
+NetworkSettings ReadNetworkSettings(const GlobalSettings* settings) {
+    NetworkSettings values;
+    if (!settings)
+        return values;
+    values.serverName = settings->getServerName();
+    values.serverPort = settings->getServerPort();
+    values.voipEnabled = settings->voipEnabled();
+    return values;
+}
+
+// The set-up script, the voice objects, the server address on the network object's socket
+// and on the script layer. Once per run: afterwards `network_started` says it was done, and
+// changed settings take effect at the next program start.
+bool StartNetwork() {
+    SetStatus("Starting network...");
+    std::string result;
+    if (!g_state.scriptServer->RunScript("scripts:netsetup.tcl", result))
+        n_printf("WARN %s/%d: scripts:netsetup.tcl failed: %s\n", __FILE__, __LINE__,
+                 result.c_str());
+
+    const NetworkSettings settings = ReadNetworkSettings(g_state.globalSettings);
+    nKernelServer* kernel = g_state.kernelServer;
+    if (settings.voipEnabled && kernel) {
+        kernel->New("zuaudioinputserver", "/sys/servers/audioin", "nroot");
+        kernel->New("zuhawkvoiceserver", "/sys/servers/hawkvoice", "nroot");
+    }
+
+    // Without the network object nothing can connect; the user gets the usual message and
+    // the next Drive Online runs the start-up again.
+    auto* network = kernel ? dynamic_cast<plNetwork*>(kernel->Lookup(kNetworkObject)) : nullptr;
+    plnSocket* socket = network ? network->GetSocket() : nullptr;
+    if (!socket) {
+        n_printf("ERROR %s/%d: no network object at %s after scripts:netsetup.tcl\n", __FILE__,
+                 __LINE__, kNetworkObject);
+        SetStatus(kNoConnection);
+        return false;
+    }
+    const std::string address = settings.serverName + ":" + settings.serverPort;
+    socket->setAddress(address.c_str());
+
+    // The settings' texts are the user's: each goes to the script layer as one word.
+    RunCommand("net::setctrladdress " + ScriptWord(settings.serverName) + " " +
+               ScriptWord(settings.serverPort));
+    RunCommand("set network_started true");
+    return true;
+}
+
 // Name and password go to the script layer as single words, whatever characters they hold.
 std::string AccountCommand(const char* procedure, const std::string& password) {
     return std::string(procedure) + " " + ScriptWord(g_state.userName) + " " + ScriptWord(password);
@@ -41,9 +118,25 @@ bool ConnectToServer() {
                              platform::MB_OK);
         return false;
     }
-    // The network layer (set-up script, server address, net::connect) is not part of this
-    // build yet, so no connection can be made.
-    SetStatus("Could not connect to server.  (Are you connected to the Internet?)");
+    if (!NetworkStarted() && !StartNetwork())
+        return false;
+
+    // The state is read once before and once after net::connect; all waiting for the server
+    // (and for Cancel Login) happens inside net::connect.
+    if (Connected())
+        return true;
+    SetStatus("Connecting to server...");
+    std::string result;
+    const bool answered = g_state.scriptServer->RunCommand("net::connect", result);
+    if (ReplyCode(answered, result) == '9') {
+        SetStatus("Login cancelled.");
+        return false;
+    }
+    if (!answered)
+        n_printf("WARN %s/%d: net::connect failed: %s\n", __FILE__, __LINE__, result.c_str());
+    if (Connected())
+        return true;
+    SetStatus(kNoConnection);
     return false;
 }
 
@@ -53,14 +146,15 @@ bool LoginToServer() {
                              "ERROR!", platform::MB_OK);
         return false;
     }
-    if (RunCommand("return $network_started") != "true") {
+    if (!NetworkStarted()) {
         SetStatus("Could not log in.  Unknown error.");
         return false;
     }
 
+    const bool guest = names::IsGuestName(g_state.userName);
     std::string password;
-    if (strcasecmp(g_state.userName, "guest") == 0) {
-        password = "tulip";
+    if (guest) {
+        password = kGuestPassword;
     } else {
         password =
             platform::GetDlgItemText(g_state.loginWindow, IDC_LOGIN_PASSWORD, kMaxSentPassword);
@@ -69,12 +163,9 @@ bool LoginToServer() {
     }
 
     std::string reply;
-    // A script error (no such procedure, say) is no reply code, whatever its message starts
-    // with.
-    bool answered =
+    const bool answered =
         g_state.scriptServer->RunCommand(AccountCommand("net::login", password).c_str(), reply);
-    char code = answered && !reply.empty() ? reply[0] : '\0';
-    switch (code) {
+    switch (ReplyCode(answered, reply)) {
     case '0':
         return true;
     case '9':
@@ -91,9 +182,14 @@ bool LoginToServer() {
         g_state.createUserSent = 0;
         return RefuseLogin("Error creating new user on the server.");
     case '3':
-        // The name is another user's on the server; until the Rename-user dialog exists the
-        // login ends here without a further message.
-        return false;
+        // The guest account is shared and its folder marks a machine that was set up, so it
+        // is never renamed: a clash on it is a fault of the server's, reported as such.
+        if (guest)
+            break;
+        if (AskForNewName() != 0)
+            return false; // the dialog has said why, where there was something to say
+        g_state.renameRetry = 1;
+        return LoginToServer();
     case '4': {
         char text[256];
         std::snprintf(text, sizeof text, "Could not log in.  User %s is already logged in.",
@@ -101,8 +197,9 @@ bool LoginToServer() {
         return RefuseLogin(text);
     }
     default:
-        return RefuseLogin("Could not log in.  net::login returned: " + reply);
+        break;
     }
+    return RefuseLogin("Could not log in.  net::login returned: " + reply);
 }
 
 bool LogoutFromServer() {
@@ -111,7 +208,7 @@ bool LogoutFromServer() {
                              platform::MB_OK);
         return false;
     }
-    if (RunCommand("return $network_started") == "true")
+    if (NetworkStarted())
         RunCommand("net::logout");
     return true;
 }

@@ -1,6 +1,11 @@
 // Recording fakes and test scopes.
 #include "fakes.h"
 
+#include "platform/dialog_window.h"
+
+#include <QTimer>
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -51,7 +56,7 @@ bool FakeScriptServer::RunScript(const char* path, std::string& result) {
     scripts.push_back(path);
     Record(std::string("script ") + path);
     result.clear();
-    return true;
+    return scriptHandler ? scriptHandler(path, result) : true;
 }
 bool FakeScriptServer::ProcessEvents() {
     ++processEventsCalls;
@@ -135,6 +140,10 @@ int FakeDataServer::GetLevel() {
 }
 
 // ---- network ----
+RecordedObject::RecordedObject(const std::string& className) {
+    Record("made " + className);
+}
+
 bool FakeSocket::setAddress(const char* a) {
     address = a;
     Record(std::string("socket address ") + a);
@@ -159,6 +168,10 @@ FakeClasses::~FakeClasses() {
 }
 void FakeClasses::Use(const std::string& className, nClassFactory factory) {
     nKernelServer::RegisterClass(className, std::move(factory));
+}
+void FakeClasses::UseVoiceServers() {
+    for (const char* name : {"zuaudioinputserver", "zuhawkvoiceserver"})
+        Use(name, [name] { return new RecordedObject(name); });
 }
 void FakeClasses::UseGfxServers() {
     Use("nd3d8server", [] { return new FakeGfxServer; });
@@ -199,6 +212,30 @@ std::string TempHome::ReadFile(const std::string& relative) const {
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
+}
+
+DialogDriver::DialogDriver(int templateId, std::vector<Action> actions)
+    : templateId_(templateId), actions_(std::move(actions)), timer_(std::make_unique<QTimer>()) {
+    QObject::connect(timer_.get(), &QTimer::timeout, [this] { Poll(); });
+    timer_->start(1);
+}
+DialogDriver::~DialogDriver() = default;
+
+void DialogDriver::Poll() {
+    for (platform::HWND dialog : platform::detail::LiveDialogs()) {
+        platform::DialogWindow* window = platform::detail::LiveDialog(dialog);
+        if (!window || window->Template().id != templateId_ || seen_.count(dialog))
+            continue;
+        seen_.insert(dialog);
+        ++opened_;
+        if (!actions_.empty())
+            actions_[std::min(size_t(opened_ - 1), actions_.size() - 1)](dialog);
+        // The quit message ends modal loops by itself.
+        if (platform::detail::LiveDialog(dialog) && !dialog->ended && !platform::QuitPosted()) {
+            ADD_FAILURE() << "dialog " << templateId_ << " left open by the test's action";
+            platform::EndDialog(dialog, 1);
+        }
+    }
 }
 
 MessageBoxRecorder::MessageBoxRecorder() {

@@ -8,8 +8,12 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
+#include <set>
 #include <string>
 #include <vector>
+
+class QTimer;
 
 namespace fakes {
 
@@ -34,6 +38,8 @@ public:
     std::map<std::string, std::string> answers;
     // When set, asked first; gives true when it answered.
     std::function<bool(const std::string& command, std::string& result)> handler;
+    // Runs in place of each script file when set; gives the script's success.
+    std::function<bool(const std::string& path, std::string& result)> scriptHandler;
     int CountCommands(const std::string& command) const;
 
     static FakeScriptServer* last; // the most recently made one
@@ -77,6 +83,12 @@ public:
     std::string address;
 };
 
+// An engine object that records its making ("made <class>") and nothing else.
+class RecordedObject : public nRoot {
+public:
+    explicit RecordedObject(const std::string& className);
+};
+
 class FakeNetwork : public plNetwork {
 public:
     FakeNetwork();
@@ -99,6 +111,34 @@ public:
     void UseDataServer() {
         Use("pldata", [] { return new FakeDataServer; });
     }
+    // FakeNetwork as "fakenetwork"; a script handler makes it at /sys/network.
+    void UseNetwork() {
+        Use("fakenetwork", [] { return new FakeNetwork; });
+    }
+    // "zuaudioinputserver" and "zuhawkvoiceserver" as recorded objects.
+    void UseVoiceServers();
+};
+
+// Acts on the modal dialogs of one template as they open, from the event loop that their
+// modal loop runs: each newly opened dialog gets the next action (the last one repeats). An
+// action must end its dialog; one left open is ended with 1 and the test fails, so no test
+// ever waits on a dialog.
+class DialogDriver {
+public:
+    using Action = std::function<void(platform::HWND dialog)>;
+    DialogDriver(int templateId, std::vector<Action> actions);
+    ~DialogDriver();
+    DialogDriver(const DialogDriver&) = delete;
+    DialogDriver& operator=(const DialogDriver&) = delete;
+    int opened() const { return opened_; }
+
+private:
+    void Poll();
+    int templateId_;
+    std::vector<Action> actions_;
+    int opened_ = 0;
+    std::set<platform::HWND> seen_;
+    std::unique_ptr<QTimer> timer_;
 };
 
 // A temporary home folder named by PELORA_HOME for this scope, removed afterwards.
