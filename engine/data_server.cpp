@@ -19,6 +19,7 @@
 #include "data_server.h"
 
 #include "drive.h"
+#include "network_object.h"
 #include "platform/file_system.h"
 #include "platform/window_system.h"
 #include "protocol/user_name.h"
@@ -382,6 +383,7 @@ void plDataServer::EndDrive() {
     drive_.distance = figures.distanceMetres;
     drive_.collisions = figures.collisions;
     drive_.landmarks = figures.landmarks;
+    drive_.others = figures.others;
     if (UserFolder().empty())
         n_printf("ERROR: drive of user '%s' not recorded: no usable user folder\n",
                  names::PrintableName(userName_).c_str());
@@ -414,6 +416,9 @@ std::string plDataServer::FormatDriveData() const {
         << "landmarks=" << drive_.landmarks.size() << "\n";
     for (const auto& landmark : drive_.landmarks)
         out << "landmark=" << OneLine(landmark) << "\n";
+    out << "others=" << drive_.others.size() << "\n";
+    for (const auto& other : drive_.others)
+        out << "other=" << OneLine(other) << "\n";
     return out.str();
 }
 
@@ -540,12 +545,29 @@ void plDataServer::SetOnline(bool online) {
 }
 
 void plDataServer::SendData() {
-    std::string folder = UserFolder();
+    // A progress rewrite that failed after the save is tried once more.
     if (progressUnsaved_)
         progressUnsaved_ = !WriteProgress(progress_);
-    n_printf("Data files of user '%s' are left in %s for the launcher's upload%s\n",
-             userName_.c_str(), folder.empty() ? "(no folder)" : folder.c_str(),
-             online_ ? "" : " (offline)");
+    // This drive's file goes to the server now, while the connection is known to stand, so
+    // that it arrives even when the upload after the leave fails; the server keeps each file
+    // once, and a file it confirmed is moved out of the upload's way.
+    if (!online_) {
+        n_printf("Drive data of user '%s' stays for a later upload (offline drive)\n",
+                 names::PrintableName(userName_).c_str());
+        return;
+    }
+    if (UserFolderName(userName_) == "guest") {
+        n_printf("Drive data of the guest is not sent\n");
+        return;
+    }
+    std::string path = lastDataFile_ + kSealedSuffix;
+    if (lastDataFile_.empty() || !platform::FileExists(path))
+        path = lastDataFile_;
+    if (path.empty() || !platform::FileExists(path)) {
+        n_printf("WARN: no data file of this drive to send\n");
+        return;
+    }
+    SendDriveDataFile(GetKernel(), userName_, path);
 }
 
 void RegisterDataClasses(nKernelServer* kernel) {

@@ -85,6 +85,7 @@ private:
         double distance = 0;
         int collisions = 0;
         std::vector<std::string> landmarks;
+        std::vector<std::string> others; // who else was in the shared world
     } drive_;
     std::string lastDataFile_;
 };

@@ -5,6 +5,7 @@
 
 #include "drive_view.h"
 #include "engine/services.h"
+#include "peer_avatars.h"
 #include "platform/file_system.h"
 #include "platform/window_system.h"
 #include "runtime_classes.h"
@@ -310,16 +311,22 @@ bool nObserver::Start(std::string& error) {
     std::string worldName = world->DisplayName();
     n_printf("Drive started in %s (%s)\n", worldName.c_str(),
              autoSeconds > 0 ? "self-driving" : "driven by the user");
-    auto report = [](const std::vector<std::string>& names) {
+    // Called after every simulation step: landmarks, and the chair's place for the others in
+    // a shared world (the network object decides how often it goes out).
+    auto report = [&](const std::vector<std::string>& names) {
         for (const auto& name : names) {
             n_printf("Landmark reached: %s\n", name.c_str());
             if (auto* landmarks = plLandmarkInformation::getInstance())
                 landmarks->landmarkReached(name);
         }
+        Vec2 centre = simulation.Centre();
+        SharedWorldDrivePosition(kernel, {centre.x, centre.y, simulation.Heading()});
     };
     auto startTime = std::chrono::duration_cast<std::chrono::seconds>(
                          std::chrono::system_clock::now().time_since_epoch())
                          .count();
+    SharedWorldDriveStarted(kernel);
+    report({}); // the others see where the chair starts
     if (display)
         RunWithWindow(kernel, simulation, WindowedDrive{worldName, level, autoSeconds, summary},
                       report);
@@ -337,6 +344,7 @@ bool nObserver::Start(std::string& error) {
     figures.distanceMetres = simulation.Distance();
     figures.collisions = simulation.Collisions();
     figures.landmarks = simulation.LandmarksReached();
+    figures.others = SharedWorldDriveEnded(kernel);
     g_lastFigures = figures;
     n_printf("Drive ended: %d s, %.1f m, %d collisions, %zu landmarks\n", figures.durationSeconds,
              figures.distanceMetres, figures.collisions, figures.landmarks.size());

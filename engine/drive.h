@@ -215,6 +215,7 @@ struct DriveFigures {
     double distanceMetres = 0;
     int collisions = 0;
     std::vector<std::string> landmarks; // reached in this drive, in order
+    std::vector<std::string> others;    // other users in the shared world during the drive
 };
 
 const DriveFigures& LastDriveFigures();

@@ -1,10 +1,11 @@
-// The drive window (see drive_view.h). The view draws the world from above and every chair in
-// a list of avatars (the user's own first; other users' chairs join the same list), and shows
-// the end of a drive in a panel over the map that the keyboard alone can dismiss.
+// The drive window (see drive_view.h). The view draws the world from above, the other users of
+// a shared world and the user's own chair over them, and shows the end of a drive in a panel
+// over the map that the keyboard alone can dismiss.
 #include "drive_view.h"
 
 #include "engine/services.h"
 #include "gfx_server.h"
+#include "peer_avatars.h"
 #include "scene_objects.h"
 
 #include <QCoreApplication>
@@ -97,9 +98,10 @@ DisplayMode OpenDisplay(nKernelServer* kernel) {
 // outside. Without a simulation (no world loaded) it shows the end panel over an empty floor.
 class DriveView : public QWidget {
 public:
-    DriveView(const DriveSimulation* simulation, std::string worldName, DrawnAvatar own, int level)
-        : simulation_(simulation), worldName_(std::move(worldName)), own_(std::move(own)),
-          level_(level) {
+    DriveView(nKernelServer* kernel, const DriveSimulation* simulation, std::string worldName,
+              DrawnAvatar own, int level)
+        : kernel_(kernel), simulation_(simulation), worldName_(std::move(worldName)),
+          own_(std::move(own)), level_(level) {
         setWindowTitle(QString::fromStdString("Pelora - " + worldName_));
         setFocusPolicy(Qt::StrongFocus);
         setAttribute(Qt::WA_DeleteOnClose, false);
@@ -116,12 +118,6 @@ public:
     bool Done() const { return done_; }
     std::function<void()> onLeave; // the user asks to leave the drive
     std::function<void()> onDone;  // the user goes on from the end panel
-
-    // Other users' chairs, drawn after the user's own.
-    void SetOtherAvatars(std::vector<DrawnAvatar> others) {
-        others_ = std::move(others);
-        update();
-    }
 
     // Shows the end panel and gives it the keyboard; Enter, Escape, its button or the close
     // box then end the view.
@@ -284,12 +280,18 @@ private:
                        QString::fromStdString(landmark.name));
         }
 
+        // The other users of a shared world, under the user's own chair.
+        DrawPeerAvatars(
+            p, kernel_,
+            [&](double x, double y) {
+                return at({x, y});
+            },
+            scale);
+
         DrawnAvatar own = own_;
         own.centre = simulation_->Centre();
         own.heading = simulation_->Heading();
         PaintAvatar(p, own, at, scale, small);
-        for (const DrawnAvatar& other : others_)
-            PaintAvatar(p, other, at, scale, small);
     }
 
     // The chair from above: the seat in the avatar's colour between its two wheels, a line
@@ -366,10 +368,10 @@ private:
             onDone();
     }
 
+    nKernelServer* kernel_;
     const DriveSimulation* simulation_;
     std::string worldName_;
     DrawnAvatar own_;
-    std::vector<DrawnAvatar> others_;
     int level_;
     QPushButton* leave_ = nullptr;
     QFrame* endPanel_ = nullptr;
@@ -455,7 +457,7 @@ void RunHeadless(DriveSimulation& simulation, double seconds, const LandmarkRepo
 void RunWithWindow(nKernelServer* kernel, DriveSimulation& simulation, const WindowedDrive& drive,
                    const LandmarkReport& report) {
     DisplayMode mode = OpenDisplay(kernel);
-    DriveView view(&simulation, drive.worldName, ReadOwnAvatar(kernel), drive.level);
+    DriveView view(kernel, &simulation, drive.worldName, ReadOwnAvatar(kernel), drive.level);
     QEventLoop loop;
     view.onLeave = [&loop] { loop.quit(); };
     ShowView(view, mode);
@@ -500,7 +502,7 @@ void RunWithWindow(nKernelServer* kernel, DriveSimulation& simulation, const Win
 void ShowWorldNotLoaded(nKernelServer* kernel, const std::string& worldName,
                         const std::string& why) {
     DisplayMode mode = OpenDisplay(kernel);
-    DriveView view(nullptr, worldName, DrawnAvatar{}, 0);
+    DriveView view(kernel, nullptr, worldName, DrawnAvatar{}, 0);
     ShowView(view, mode);
     std::string title = worldName.empty() ? std::string("The world could not be loaded.")
                                           : "The world \"" + worldName + "\" could not be loaded.";

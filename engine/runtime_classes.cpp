@@ -7,4 +7,5 @@ void RegisterRuntimeClasses(nKernelServer* kernel) {
     RegisterSceneClasses(kernel);
     RegisterDataClasses(kernel);
     RegisterDriveClasses(kernel);
+    RegisterNetworkClasses(kernel);
 }

@@ -11,3 +11,5 @@ void RegisterGfxClasses(nKernelServer* kernel);    // gfx_server.cpp: nglserver,
 void RegisterSceneClasses(nKernelServer* kernel);  // scene_objects.cpp, label_widget.cpp
 void RegisterDataClasses(nKernelServer* kernel);   // data_server.cpp: pldata
 void RegisterDriveClasses(nKernelServer* kernel);  // drive.cpp: the observer and the world
+// network_object.cpp: plnetwork; peer_avatars.cpp: plpeeravatar
+void RegisterNetworkClasses(nKernelServer* kernel);

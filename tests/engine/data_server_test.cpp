@@ -459,11 +459,15 @@ TEST_F(DataServer, SealedFileCannotBeWritten_PlainFileKept) {
     EXPECT_EQ(Open(home.ReadFile("users/ann/data-b.txt.sealed")), "b\n");
 }
 
-TEST_F(DataServer, SendData_LeavesFilesForTheUploadAndSaysSo) {
+TEST_F(DataServer, SendData_WithoutANetworkLayer_LeavesTheDrivesFileForTheUpload) {
     Login("ann");
-    home.WriteFile("users/ann/data-a.txt", "a\n");
+    Drive("2");
+    data->SaveDriveData();
+    ASSERT_FALSE(data->LastDataFile().empty());
+    data->SendData(); // offline: nothing is tried
+    EXPECT_TRUE(log.Contains("offline drive"));
     data->SetOnline(true);
     data->SendData();
-    EXPECT_TRUE(fs::exists(home / "users/ann/data-a.txt"));
-    EXPECT_TRUE(log.Contains("left in"));
+    EXPECT_TRUE(fs::exists(data->LastDataFile()));
+    EXPECT_TRUE(log.Contains("left for the next upload"));
 }

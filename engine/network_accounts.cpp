@@ -1,0 +1,146 @@
+// The network object's account requests: login, new accounts, logout, and the list of the
+// users online, with the launcher's reply codes for the server's answers.
+#include "network_object.h"
+
+#include "protocol/message_checks.h"
+#include "protocol/user_name.h"
+
+std::string plNetworkObject::Login(Request kind, const std::string& name,
+                                   const std::string& password) {
+    std::string now;
+    if (!refusal_.empty()) {
+        // The greeting was refused: this answer is the server's reason.
+        now = Sentence(refusal_, "The server refused the connection.");
+        refusal_.clear();
+        SetState("not connected");
+    } else if (!Ready()) {
+        now = "Not connected to the server.";
+    } else if (!names::IsValidUtf8(name) || !names::IsValidUtf8(password)) {
+        now = "The user name or the password is not valid UTF-8 text, which the server cannot "
+              "take.";
+    } else {
+        pelora::wire::Login login;
+        login.set_name(name);
+        login.set_password(password);
+        pelora::wire::CreateAccount create;
+        create.set_name(name);
+        create.set_password(password);
+        bool sent = kind == Request::Login
+                        ? SendRequest(kind, wire::FrameType::Login, login)
+                        : SendRequest(kind, wire::FrameType::CreateAccount, create);
+        if (sent)
+            return "";
+        now = "The request could not be sent to the server.";
+    }
+    Answer(kind, now);
+    return now;
+}
+
+std::string plNetworkObject::Logout() {
+    std::string now;
+    if (!Ready())
+        now = "1 not connected to the server";
+    else if (userName_.empty())
+        now = "0 not logged in";
+    else if (SendRequest(Request::Logout, wire::FrameType::Logout, pelora::wire::Logout()))
+        return "";
+    else
+        now = "1 the request could not be sent";
+    Answer(Request::Logout, now);
+    return now;
+}
+
+std::string plNetworkObject::Users() {
+    std::string now;
+    if (!Ready() || userName_.empty())
+        now = "1 not logged in to the server";
+    else if (SendRequest(Request::Users, wire::FrameType::UsersRequest,
+                         pelora::wire::UsersRequest()))
+        return "";
+    else
+        now = "1 the request could not be sent";
+    Answer(Request::Users, now);
+    return now;
+}
+
+void plNetworkObject::HandleLoginReply(const wire::Frame& frame) {
+    bool abandoned = false;
+    if (!TakePending(Request::Login, abandoned))
+        return;
+    pelora::wire::LoginReply reply;
+    if (!ReadFrame(frame, reply)) {
+        if (!abandoned)
+            Answer(Request::Login, "The server's answer to the login could not be read.");
+        return;
+    }
+    using R = pelora::wire::LoginReply;
+    std::string text;
+    switch (reply.result()) {
+    case R::LOGGED_IN:
+        if (abandoned) {
+            // Nobody waits for this login any more: undo it, so that the next attempt
+            // starts from a plain connection.
+            n_printf("Network: a login that was no longer awaited succeeded; logging out\n");
+            if (SendRequest(Request::Logout, wire::FrameType::Logout, pelora::wire::Logout()))
+                pending_[Request::Logout].back() = true;
+            return;
+        }
+        userName_ = reply.name();
+        SetState("online");
+        text = "0 logged in";
+        break;
+    case R::UNKNOWN_USER:
+        text = "2 unknown user";
+        break;
+    case R::NAME_IN_USE:
+        text = "3 name in use";
+        break;
+    case R::ALREADY_LOGGED_IN:
+        text = "4 already logged in";
+        break;
+    default:
+        text = Sentence(reply.message(), "The server did not accept the login.");
+        break;
+    }
+    if (!abandoned)
+        Answer(Request::Login, text);
+}
+
+void plNetworkObject::HandleCreateReply(const wire::Frame& frame) {
+    bool abandoned = false;
+    if (!TakePending(Request::Create, abandoned) || abandoned)
+        return;
+    pelora::wire::CreateReply reply;
+    if (!ReadFrame(frame, reply)) {
+        Answer(Request::Create, "The server's answer to the new account could not be read.");
+        return;
+    }
+    if (reply.result() == pelora::wire::CreateReply::CREATED)
+        Answer(Request::Create, "0 created");
+    else
+        Answer(Request::Create,
+               Sentence(reply.message(), "The server did not create the account."));
+}
+
+void plNetworkObject::HandleUsersReply(const wire::Frame& frame) {
+    auto& queue = pending_[Request::Users];
+    if (queue.empty())
+        return;
+    const bool abandoned = queue.front();
+    pelora::wire::UsersReply reply;
+    if (!ReadFrame(frame, reply)) {
+        queue.pop_front();
+        if (!abandoned)
+            Answer(Request::Users, "1 the list of users could not be read");
+        return;
+    }
+    if (!abandoned && userInfoCallback) {
+        for (const auto& user : reply.users())
+            userInfoCallback(user.line().c_str());
+    }
+    if (!reply.last())
+        return;
+    queue.pop_front();
+    if (!abandoned)
+        Answer(Request::Users, "0 " + std::to_string(reply.total()) + " users online");
+}

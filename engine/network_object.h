@@ -1,0 +1,167 @@
+// The network object (class "plnetwork", made by scripts:netsetup.tcl at /sys/network): the
+// launcher's side of the conversation with pelora-server. It holds the plnSocket with the
+// server's address, runs one NetworkSession, and turns what the server says into changes of
+// Tcl variables in ::net, which the net:: procedures of netsetup.tcl wait on with vwait:
+//
+//   net::state       "not connected", "connecting", "connected", "online" (logged in), "lost"
+//   net::wv_connect  result of a connection attempt        net::ack_login  login / create
+//   net::ack_logout, net::ack_users, net::ack_join, net::ack_leave, net::ack_file: the replies
+//   net::file_progress  bytes of the current data file handed to the connection
+//
+// Each request method clears its variable and gives "" when the request went out (the answer
+// then arrives in the variable), or at once the answer to give when it could not go out.
+// A procedure that stops waiting (time-out, cancel) says so with "abandon", and a late answer
+// then only has its side effects (a late login is logged out again at once).
+//
+// In a shared world it keeps the other members as peer avatars (peer_avatars.h) and sends the
+// user's position a few times a second while a drive runs.
+#pragma once
+
+#include "engine/services.h"
+#include "file_upload.h"
+#include "network_session.h"
+#include "peer_avatars.h"
+
+#include <QTimer>
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+
+// The socket of the network library: the server's address.
+class plnTlsSocket : public plnSocket {
+public:
+    // "host:port", "[v6-address]:port"; false (and logged) when it does not read as that.
+    bool setAddress(const char* address) override;
+    bool SetHostAndPort(const std::string& host, const std::string& port);
+    const std::string& Host() const { return host_; }
+    std::uint16_t Port() const { return port_; }
+
+private:
+    std::string host_;
+    std::uint16_t port_ = 0;
+};
+
+class plNetworkObject : public plNetwork,
+                        public SharedWorldDrive,
+                        private NetworkSession::Listener {
+public:
+    plNetworkObject();
+    ~plNetworkObject() override;
+
+    plnSocket* GetSocket() override { return &socket_; }
+    nCallStatus Call(const std::string& method, const std::vector<std::string>& args,
+                     std::string& result) override;
+
+    // SharedWorldDrive
+    void DriveStarted() override;
+    void DrivePosition(const PeerPose& pose) override;
+    std::vector<std::string> DriveEnded() override;
+
+    // The kinds of request that wait for an answer.
+    enum class Request { Create, Login, Logout, Users, Join, Leave, File };
+
+    // Position updates: at most this often while the chair moves, and this often at least
+    // while it stands (so that a member who joins later sees it).
+    static constexpr std::int64_t kMovingPositionMs = 200;
+    static constexpr std::int64_t kStillPositionMs = 1000;
+    // File data is handed to the socket while less than this waits in it.
+    static constexpr std::int64_t kFileHighWaterBytes = 256 * 1024;
+
+private:
+    // Tcl-facing methods; each gives the Tcl result.
+    std::string Connect();
+    std::string Login(Request kind, const std::string& name, const std::string& password);
+    std::string Logout();
+    std::string Users();
+    std::string Start();
+    std::string Stop();
+    std::string Leave();
+    std::string Positions(); // the others in the world, one "name x y heading" line each
+    std::string SendFile(const std::string& user, const std::string& name, int stallMs);
+    void Abandon(Request kind);
+    static bool ParsePose(const std::vector<std::string>& args, PeerPose& pose);
+
+    // NetworkSession::Listener
+    void OnSessionReady() override;
+    void OnSessionFailed(ConnectFailure failure, const std::string& reason,
+                         const std::string& serverMessage) override;
+    void OnSessionLost(const std::string& reason) override;
+    void OnSessionFrame(const wire::Frame& frame) override;
+    void OnSessionDrained() override;
+    // The connection is gone (lost, or closed on purpose): waiting procedures get `why`.
+    void OnSessionLostOrClosed(const std::string& why, const std::string& state);
+
+    void HandleLoginReply(const wire::Frame& frame);
+    void HandleCreateReply(const wire::Frame& frame);
+    void HandleUsersReply(const wire::Frame& frame);
+    void HandleJoinReply(const wire::Frame& frame);
+    void HandleFileReply(const wire::Frame& frame);
+    void HandleErrorReply(const wire::Frame& frame);
+    void HandlePositions(const wire::Frame& frame);
+
+    static std::string Sentence(const std::string& text, const char* fallback);
+    // Parses a frame's message; logs and gives false when it does not read.
+    static bool ReadFrame(const wire::Frame& frame, google::protobuf::MessageLite& message);
+
+    // Sends a request whose answer goes to the request's variable.
+    bool SendRequest(Request kind, wire::FrameType type,
+                     const google::protobuf::MessageLite& message);
+    // Takes the oldest outstanding request of the kind; false when none was outstanding.
+    bool TakePending(Request kind, bool& abandoned);
+    void Answer(Request kind, const std::string& text);
+
+    void PumpFile();
+    void FinishFile(bool stored, const std::string& text);
+    void CancelFile(const std::string& why);
+
+    void AddPeer(const pelora::wire::Member& member);
+    void RemovePeer(std::uint32_t id);
+    void ClearWorld();
+    void SendPosition(const PeerPose& pose);
+
+    void SetState(const std::string& state);
+    void SetVar(const char* name, const std::string& value);
+    std::string KeysFolder() const;
+    std::string UserFolder(const std::string& user) const;
+    bool Ready() const { return session_.phase() == NetworkSession::Phase::Ready; }
+
+    plnTlsSocket socket_;
+    NetworkSession session_;
+    std::string state_ = "not connected";
+    std::map<Request, std::deque<bool>> pending_; // per kind, oldest first: abandoned?
+
+    // Set when the server refused the greeting (an update is needed, it is full): its
+    // sentence is the answer of the login that follows, so that the user reads it.
+    std::string refusal_;
+    std::string userName_; // logged in as, "" when not
+
+    struct JoinFields {
+        std::string world, vehicle, colour, gender;
+    };
+    std::optional<JoinFields> join_;
+    bool inWorld_ = false;
+    std::uint32_t memberId_ = 0;
+
+    bool driving_ = false;
+    std::set<std::string> seenInDrive_;
+    std::optional<PeerPose> ownPose_;
+    PeerPose lastSentPose_;
+    std::int64_t lastSentMs_ = -1;
+    bool sentSinceMove_ = true;
+
+    enum class FileStage { None, Offered, Sending, AwaitingResult, Cancelling };
+    FileStage fileStage_ = FileStage::None;
+    std::unique_ptr<FileUpload> upload_;
+    std::size_t chunkBytes_ = 0;
+    QTimer fileStall_;
+};
+
+// Hands a drive's data file (a path in the user's folder) to the network layer through
+// "net::sendfile", when the network object is online; the file is left for the upload after
+// the drive otherwise. Used by the data server after an online drive.
+void SendDriveDataFile(nKernelServer* kernel, const std::string& userName, const std::string& path);

@@ -1,0 +1,135 @@
+// The net:: procedures against a real pelora-server: the server started on a loopback port of
+// the system's choosing with its data folder in the test's temporary folder, the engine's
+// network object pointed at it, and more launchers' engines (each with its own home folder,
+// kernel, script server and netsetup.tcl) in the same process when a test needs two users.
+#pragma once
+
+#include "network_fixture.h"
+#include "server_process.h"
+
+#include <QTest>
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+// Another launcher's engine against the same server.
+class OtherEngine {
+public:
+    explicit OtherEngine(int port) {
+        kernel_ = std::make_unique<nKernelServer>();
+        script_ = dynamic_cast<nScriptServer*>(kernel_->New("ntclserver", "/sys/servers/script"));
+        std::string result;
+        EXPECT_TRUE(script_ &&
+                    script_->RunScript(PELORA_SOURCE_DIR "/home/scripts/netsetup.tcl", result))
+            << result;
+        Run("set net::reply_timeout 3000; set net::login_timeout 5000; "
+            "net::setctrladdress 127.0.0.1 " +
+            std::to_string(port));
+    }
+    ~OtherEngine() { kernel_.reset(); }
+
+    std::string Run(const std::string& command) {
+        std::string result;
+        EXPECT_TRUE(script_ && script_->RunCommand(command.c_str(), result))
+            << command << ": " << result;
+        return result;
+    }
+    // Connected and logged in as `name`, the account made when the server lacks it.
+    void LogIn(const std::string& name, const std::string& password = "secret") {
+        EXPECT_EQ(Run("net::connect").substr(0, 1), "0");
+        if (Run("net::login " + name + " " + password).substr(0, 1) == "2") {
+            Run("net::createuser " + name + " " + password);
+            EXPECT_EQ(Run("net::login " + name + " " + password).substr(0, 1), "0");
+        }
+    }
+    nKernelServer* Kernel() const { return kernel_.get(); }
+    const fakes::TempHome& Home() const { return home_; }
+
+private:
+    fakes::TempHome home_; // before the kernel: its assigns point here
+    std::unique_ptr<nKernelServer> kernel_;
+    nScriptServer* script_ = nullptr;
+};
+
+class NetworkServerFixture : public NetworkFixture {
+protected:
+    void SetUp() override {
+        NetworkFixture::SetUp();
+        ASSERT_NO_FATAL_FAILURE(StartServer());
+    }
+
+    std::string ServerData() const { return (home / "server-data").string(); }
+
+    void StartServer(const std::vector<std::string>& extra = {}) {
+        std::vector<std::string> arguments = pelora_test::ServerProcess::FastArguments();
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        std::string error;
+        ASSERT_TRUE(server.Start(PELORA_SERVER_PROGRAM, ServerData(), arguments, error)) << error;
+        Run("net::setctrladdress 127.0.0.1 " + std::to_string(server.Port()));
+    }
+
+    // What `pelora-server ARGUMENTS` prints.
+    static std::string ServerPrints(const std::string& arguments) {
+        std::string command = std::string("'") + PELORA_SERVER_PROGRAM + "' " + arguments;
+        std::string output;
+        if (FILE* pipe = popen(command.c_str(), "r")) {
+            char buffer[4096];
+            size_t got = 0;
+            while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+                output.append(buffer, got);
+            pclose(pipe);
+        }
+        return output;
+    }
+
+    void Connect() { ASSERT_EQ(Run("net::connect").substr(0, 1), "0") << State(); }
+
+    // Connected and logged in as `name`, the account made first.
+    void LogIn(const std::string& name, const std::string& password = "secret") {
+        ASSERT_NO_FATAL_FAILURE(Connect());
+        Run("net::createuser {" + name + "} {" + password + "}");
+        ASSERT_EQ(Run("net::login {" + name + "} {" + password + "}").substr(0, 1), "0");
+        ASSERT_EQ(State(), "online");
+    }
+
+    // Keeps Qt's (and so the network's) events flowing until `done` or `ms` passed.
+    static bool WaitFor(const std::function<bool()>& done, int ms = 5000) {
+        return QTest::qWaitFor(done, ms);
+    }
+
+    void SignalServer(int signal) { ASSERT_EQ(::kill(server.Pid(), signal), 0); }
+
+    // Stops the server process (it keeps its connections but answers nothing) and waits until
+    // the system reports every thread of it stopped, so that no request sent afterwards can
+    // slip through.
+    void HoldServer() {
+        ASSERT_NO_FATAL_FAILURE(SignalServer(SIGSTOP));
+        const std::string tasks = "/proc/" + std::to_string(server.Pid()) + "/task";
+        auto allStopped = [&] {
+            std::error_code ec;
+            for (const auto& task : std::filesystem::directory_iterator(tasks, ec)) {
+                std::ifstream stat(task.path() / "stat");
+                std::string text((std::istreambuf_iterator<char>(stat)), {});
+                auto close = text.rfind(')');
+                if (close == std::string::npos || close + 2 >= text.size() ||
+                    (text[close + 2] != 'T' && text[close + 2] != 't'))
+                    return false;
+            }
+            return !ec;
+        };
+        for (int i = 0; i < 400 && !allStopped(); ++i)
+            ::usleep(5000);
+        ASSERT_TRUE(allStopped()) << "the server did not stop";
+    }
+    void ReleaseServer() { SignalServer(SIGCONT); }
+
+    pelora_test::ServerProcess server; // stops before the home folder it writes into goes
+};
