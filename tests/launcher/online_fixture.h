@@ -283,16 +283,7 @@ public:
         return Run("net::infoPositions").substr(0, 1) == "0";
     }
 
-    // The users whose chairs this client sees in its shared world, with their positions.
-    std::vector<std::pair<std::string, std::string>> Peers() const {
-        std::vector<std::pair<std::string, std::string>> peers;
-        for (plPeerAvatar* peer : PeerAvatars(kernel_.get())) {
-            std::string position;
-            peer->Call("getposition", {}, position);
-            peers.emplace_back(peer->userName, position);
-        }
-        return peers;
-    }
+    nKernelServer* Kernel() const { return kernel_.get(); }
 
 private:
     std::unique_ptr<nKernelServer> kernel_;
