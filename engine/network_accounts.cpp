@@ -5,6 +5,8 @@
 #include "protocol/message_checks.h"
 #include "protocol/user_name.h"
 
+#include <algorithm>
+
 std::string plNetworkObject::Login(Request kind, const std::string& name,
                                    const std::string& password) {
     std::string now;
@@ -25,6 +27,7 @@ std::string plNetworkObject::Login(Request kind, const std::string& name,
         pelora::wire::CreateAccount create;
         create.set_name(name);
         create.set_password(password);
+        UndoAbandonedLogins();
         bool sent = kind == Request::Login
                         ? SendRequest(kind, wire::FrameType::Login, login)
                         : SendRequest(kind, wire::FrameType::CreateAccount, create);
@@ -34,6 +37,23 @@ std::string plNetworkObject::Login(Request kind, const std::string& name,
     }
     Answer(kind, now);
     return now;
+}
+
+// A login that nobody waits for any more (cancelled, timed out) may still succeed when the
+// server gets to it, and the server refuses a login on a connection that is logged in. So a
+// new request sent while such a login is unanswered goes after a logout, which leaves the
+// connection plain whatever the old answer is (the server answers a logout without a login
+// all the same); the old login's success then needs no logout of its own.
+void plNetworkObject::UndoAbandonedLogins() {
+    const auto& logins = pending_[Request::Login];
+    if (logins.size() <= undoneLogins_ ||
+        std::find(logins.begin(), logins.end(), false) != logins.end())
+        return;
+    const std::size_t undone = logins.size();
+    if (SendRequest(Request::Logout, wire::FrameType::Logout, pelora::wire::Logout())) {
+        pending_[Request::Logout].back() = true;
+        undoneLogins_ = undone;
+    }
 }
 
 std::string plNetworkObject::Logout() {
@@ -65,6 +85,7 @@ std::string plNetworkObject::Users() {
 
 void plNetworkObject::HandleLoginReply(const wire::Frame& frame) {
     bool abandoned = false;
+    const bool undone = undoneLogins_ > 0;
     if (!TakePending(Request::Login, abandoned))
         return;
     pelora::wire::LoginReply reply;
@@ -79,9 +100,11 @@ void plNetworkObject::HandleLoginReply(const wire::Frame& frame) {
     case R::LOGGED_IN:
         if (abandoned) {
             // Nobody waits for this login any more: undo it, so that the next attempt
-            // starts from a plain connection.
+            // starts from a plain connection (a logout follows it already when a newer
+            // request was sent meanwhile).
             n_printf("Network: a login that was no longer awaited succeeded; logging out\n");
-            if (SendRequest(Request::Logout, wire::FrameType::Logout, pelora::wire::Logout()))
+            if (!undone &&
+                SendRequest(Request::Logout, wire::FrameType::Logout, pelora::wire::Logout()))
                 pending_[Request::Logout].back() = true;
             return;
         }

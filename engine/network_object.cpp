@@ -281,6 +281,8 @@ bool plNetworkObject::TakePending(Request kind, bool& abandoned) {
         return false;
     abandoned = queue.front();
     queue.pop_front();
+    if (kind == Request::Login && undoneLogins_ > 0)
+        --undoneLogins_;
     return true;
 }
 
@@ -320,6 +322,7 @@ void plNetworkObject::OnSessionLostOrClosed(const std::string& why, const std::s
     // Every procedure still waiting gets the reason at once instead of its time-out.
     auto pending = std::move(pending_);
     pending_.clear();
+    undoneLogins_ = 0;
     for (auto& [kind, queue] : pending) {
         bool waiting = false;
         for (bool abandoned : queue)

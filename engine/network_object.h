@@ -76,6 +76,7 @@ private:
     // Tcl-facing methods; each gives the Tcl result.
     std::string Connect();
     std::string Login(Request kind, const std::string& name, const std::string& password);
+    void UndoAbandonedLogins();
     std::string Logout();
     std::string Users();
     std::string Start();
@@ -134,6 +135,9 @@ private:
     NetworkSession session_;
     std::string state_ = "not connected";
     std::map<Request, std::deque<bool>> pending_; // per kind, oldest first: abandoned?
+    // How many of the oldest pending logins (all abandoned) already have a logout sent after
+    // them, which undoes them should they succeed.
+    std::size_t undoneLogins_ = 0;
 
     // Set when the server refused the greeting (an update is needed, it is full): its
     // sentence is the answer of the login that follows, so that the user reads it.

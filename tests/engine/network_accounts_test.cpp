@@ -121,6 +121,25 @@ TEST_F(NetworkAccounts, LoginCancelledFromAQtTimerDuringTheWait_GivesNine) {
     EXPECT_EQ(Run("net::login ann secret").substr(0, 1), "0");
 }
 
+TEST_F(NetworkAccounts, LoginRetriedBeforeTheCancelledOneIsAnswered_LogsIn) {
+    ASSERT_NO_FATAL_FAILURE(Connect());
+    Run("net::createuser ann secret");
+    ASSERT_NO_FATAL_FAILURE(HoldServer());
+    QTimer::singleShot(100, [this] {
+        std::string ignored;
+        script->RunCommand("set net::ack_login 9", ignored);
+    });
+    ASSERT_EQ(Run("net::login ann secret").substr(0, 1), "9");
+
+    // The retry goes out while the server still holds the cancelled login, which then
+    // succeeds first: the retry is not refused for a connection that is logged in already.
+    QTimer::singleShot(200, [this] { ReleaseServer(); });
+    EXPECT_EQ(Run("net::login ann secret").substr(0, 1), "0");
+    EXPECT_EQ(State(), "online");
+    EXPECT_EQ(Run("net::logout").substr(0, 1), "0");
+    EXPECT_EQ(State(), "connected");
+}
+
 TEST_F(NetworkAccounts, ServerThatStopsAnswering_GivesTheTimeOutReplyWithinItsBound) {
     ASSERT_NO_FATAL_FAILURE(Connect());
     Run("net::createuser ann secret");

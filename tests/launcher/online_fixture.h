@@ -19,6 +19,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -28,6 +29,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace launcher_test {
@@ -324,6 +326,29 @@ protected:
             << error;
         ASSERT_TRUE(port == 0 || server.Port() == port) << server.Port();
     }
+
+    // Stops the server process where it stands (its connections stay open, nothing is
+    // answered: a server too busy to answer) and waits until every thread of it has stopped,
+    // so that nothing sent afterwards can slip through; ReleaseServer lets it go on.
+    void HoldServer() {
+        ASSERT_EQ(::kill(server.Pid(), SIGSTOP), 0);
+        const fs::path tasks = "/proc/" + std::to_string(server.Pid()) + "/task";
+        auto allStopped = [&] {
+            std::error_code ec;
+            for (const auto& task : fs::directory_iterator(tasks, ec)) {
+                const std::string stat = ReadBytes(task.path() / "stat");
+                auto close = stat.rfind(')');
+                if (close == std::string::npos || close + 2 >= stat.size() ||
+                    (stat[close + 2] != 'T' && stat[close + 2] != 't'))
+                    return false;
+            }
+            return !ec;
+        };
+        for (int i = 0; i < 400 && !allStopped(); ++i)
+            ::usleep(5000);
+        ASSERT_TRUE(allStopped()) << "the server did not stop";
+    }
+    void ReleaseServer() { ::kill(server.Pid(), SIGCONT); }
 
     // The probe first, then the launcher's Login window on the real engine.
     void OpenLauncher() {

@@ -132,6 +132,35 @@ TEST_F(OnlineLogin, SecondClashAfterRename_AlsoInUsePromptWithTheNewName) {
     EXPECT_EQ(probe->LoginReply("dave2", "second-dave"), '0');
 }
 
+TEST_F(OnlineLogin, LoginCancelledWhileServerBusy_ImmediateRetryLogsIn) {
+    ASSERT_NO_FATAL_FAILURE(MakeUser("fay", "secret"));
+    ASSERT_NO_FATAL_FAILURE(OpenLauncher());
+    ASSERT_EQ(DriveOnline("fay", "secret"), 1); // the account made; the connection stays
+    ASSERT_NO_FATAL_FAILURE(HoldServer());
+
+    QTimer::singleShot(
+        300, [&] { platform::SendCommand(window, IDC_CANCEL_LOGIN, platform::BN_CLICKED); });
+    int opened = DriveOnline("fay", "secret");
+    EXPECT_EQ(opened, 0);
+    EXPECT_EQ(Status(), "Login cancelled.");
+    EXPECT_TRUE(boxes.boxes.empty());
+
+    // The user tries again at once; the server gets to the cancelled login (which succeeds)
+    // only after the new one was sent.
+    QTimer::singleShot(300, [&] { ReleaseServer(); });
+    std::vector<std::string> listed;
+    opened = DriveOnline("fay", "secret", [&](platform::HWND setup) {
+        listed = OnlineUsers(setup);
+        PressLogout(setup);
+    });
+    EXPECT_EQ(opened, 1);
+    EXPECT_TRUE(boxes.boxes.empty()) << (boxes.boxes.empty() ? "" : boxes.boxes[0].text);
+    EXPECT_EQ(Status(), "Ready.");
+    EXPECT_EQ(listed, std::vector<std::string>{"fay (not driving)"});
+    // Logged out in the end, whatever became of the cancelled login.
+    EXPECT_EQ(probe->LoginReply("fay", "secret"), '0');
+}
+
 // A listener that accepts connections and never says a word.
 class SilentServer {
 public:
