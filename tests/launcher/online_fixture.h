@@ -261,7 +261,7 @@ public:
     char LoginReply(const std::string& name, const std::string& password) {
         if (Run("return $net::state") != "connected" && Run("net::connect").substr(0, 1) != "0")
             return '?';
-        std::string reply = Run("net::login {" + name + "} {" + password + "}");
+        std::string reply = Run("net::login " + ScriptWord(name) + " " + ScriptWord(password));
         if (reply.substr(0, 1) == "0")
             Run("net::logout");
         return reply.empty() ? '?' : reply[0];
@@ -271,7 +271,7 @@ public:
     bool CreateAccount(const std::string& name, const std::string& password) {
         if (LoginReply(name, password) != '2')
             return false;
-        Run("net::createuser {" + name + "} {" + password + "}");
+        Run("net::createuser " + ScriptWord(name) + " " + ScriptWord(password));
         return LoginReply(name, password) == '0';
     }
 
@@ -279,9 +279,9 @@ public:
     bool JoinWorld(const std::string& name, const std::string& world) {
         if (!CreateAccount(name, "probe-secret"))
             return false;
-        if (Run("net::login {" + name + "} probe-secret").substr(0, 1) != "0")
+        if (Run("net::login " + ScriptWord(name) + " probe-secret").substr(0, 1) != "0")
             return false;
-        Run("net::setJoinVars {" + world + "} Standard Blue male; /sys/network.start");
+        Run("net::setJoinVars " + ScriptWord(world) + " Standard Blue male; /sys/network.start");
         return Run("net::infoPositions").substr(0, 1) == "0";
     }
 

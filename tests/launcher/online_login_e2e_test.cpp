@@ -1,8 +1,9 @@
 // Drive Online end to end, the login half: a user the server does not know is created on the
-// first Drive Online; a name that is someone else's on the server is answered in the
-// Rename-user dialog (the folder moves, the account is made under the new name), also twice in
-// a row; Cancel Login ends a connect to a server that never answers, and without a cancel the
-// connect ends at its bound with a log line that says why.
+// first Drive Online; a user logged in elsewhere is told so; a name that is someone else's on
+// the server is answered in the Rename-user dialog (the folder moves, the account is made
+// under the new name), also twice in a row; a login cancelled while the server is busy and
+// retried at once goes through; Cancel Login ends a connect to a server that never answers,
+// and without a cancel the connect ends at its bound with a log line that says why.
 #include "online_fixture.h"
 
 #include <QTcpServer>
@@ -65,6 +66,28 @@ TEST_F(OnlineLogin, NewUser_FirstDriveOnlineCreatesTheAccountAndListsTheUser) {
     opened = DriveOnline("ann", "secret");
     EXPECT_EQ(opened, 1);
     EXPECT_EQ(g_state.createUserSent, 0);
+    EXPECT_EQ(Status(), "Ready.");
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST_F(OnlineLogin, UserLoggedInElsewhere_AlreadyLoggedInErrorThenLogsInOnceFree) {
+    ASSERT_NO_FATAL_FAILURE(MakeUser("hal", "secret"));
+    ASSERT_NO_FATAL_FAILURE(OpenLauncher());
+    ASSERT_TRUE(probe->CreateAccount("hal", "secret"));
+    ASSERT_EQ(probe->Run("net::login hal secret").substr(0, 1), "0"); // hal at another machine
+
+    EXPECT_EQ(DriveOnline("hal", "secret"), 0);
+    const std::string text = "Could not log in.  User hal is already logged in.";
+    EXPECT_EQ(Status(), text);
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].text, text);
+    EXPECT_EQ(boxes.boxes[0].caption, "Login Error");
+    EXPECT_EQ(boxes.boxes[0].flags, unsigned(platform::MB_ICONERROR));
+    EXPECT_EQ(boxes.boxes[0].owner, window);
+
+    probe->Run("net::logout");
+    boxes.boxes.clear();
+    EXPECT_EQ(DriveOnline("hal", "secret"), 1);
     EXPECT_EQ(Status(), "Ready.");
     EXPECT_TRUE(boxes.boxes.empty());
 }
