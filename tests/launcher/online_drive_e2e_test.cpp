@@ -1,9 +1,10 @@
 // Drive Online end to end, the drive half: an online drive joins the shared world (a user
-// already there sees the chair arrive and move), leaves it, and its data file, sealed to the
-// server's key, reaches the server's data folder byte for byte and opens there; a server
-// stopped during a drive gives the Network Error box and the Login window, and the next Drive
-// Online, once the server is back on its port, sends what was left behind; a server lost while
-// the user prepares a drive is found when Drive is pressed.
+// already there sees the chair arrive and move) and leaves it, the next drive of the same
+// stay joins again, and each drive's data file, sealed to the server's key, reaches the
+// server's data folder byte for byte and opens there; a server stopped during a drive gives
+// the Network Error box and the Login window, and the next Drive Online, once the server is
+// back on its port, sends what was left behind; a server lost while the user prepares a drive
+// is found when Drive is pressed.
 #include "online_fixture.h"
 
 #include <QTimer>
@@ -60,26 +61,31 @@ protected:
     }
 };
 
-TEST_F(OnlineDrive, Drive_JoinsAndLeavesTheSharedWorldAndTheSealedDataReachesTheServer) {
+TEST_F(OnlineDrive, TwoDrives_JoinAndLeaveTheSharedWorldAndTheSealedDataReachesTheServer) {
     ASSERT_NO_FATAL_FAILURE(MakeUser("ann", "secret"));
     ASSERT_NO_FATAL_FAILURE(OpenLauncher());
     ASSERT_TRUE(probe->JoinWorld("watcher", "Park"));
 
-    // What the watcher sees of ann while she drives.
-    std::set<std::string> annSeenAt;
+    // Where the watcher saw ann's chair, per drive, and in which colour.
+    std::vector<std::set<std::string>> annSeenAt;
     std::string annColour;
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&] {
         for (plPeerAvatar* peer : PeerAvatars(probe->Kernel())) {
-            if (peer->userName != "ann")
-                continue;
-            annColour = peer->colour;
             std::string position;
             peer->Call("getposition", {}, position);
-            if (!position.empty())
-                annSeenAt.insert(position);
+            if (peer->userName == "ann" && !position.empty()) {
+                annColour = peer->colour;
+                annSeenAt.back().insert(position);
+            }
         }
     });
+    auto watchedDrive = [&](platform::HWND setup) {
+        annSeenAt.emplace_back();
+        watch.start(20);
+        Drive(setup);
+        watch.stop();
+    };
 
     std::vector<std::string> listedBefore, listedAfter;
     std::string colour;
@@ -87,10 +93,9 @@ TEST_F(OnlineDrive, Drive_JoinsAndLeavesTheSharedWorldAndTheSealedDataReachesThe
         ASSERT_NO_FATAL_FAILURE(ChooseWorld(setup, "Park"));
         colour = g_state.vehicleColor;
         listedBefore = OnlineUsers(setup);
-        watch.start(20);
-        Drive(setup);
-        watch.stop();
+        watchedDrive(setup);
         listedAfter = OnlineUsers(setup); // renewed after the leave
+        watchedDrive(setup);              // the same stay joins again
         PressLogout(setup);
     });
 
@@ -99,24 +104,27 @@ TEST_F(OnlineDrive, Drive_JoinsAndLeavesTheSharedWorldAndTheSealedDataReachesThe
     EXPECT_EQ(Status(), "Ready.");
     EXPECT_EQ(listedBefore, (std::vector<std::string>{"ann (not driving)", "watcher (Park)"}));
     EXPECT_EQ(listedAfter, listedBefore);
-    // The watcher saw the chair in its colour, at more than one place, and sees it no more.
+    // In each drive the watcher saw the chair in its colour at more than one place, and after
+    // the leave sees it no more.
     EXPECT_EQ(annColour, colour);
-    EXPECT_GE(annSeenAt.size(), 2u);
+    ASSERT_EQ(annSeenAt.size(), 2u);
+    EXPECT_GE(annSeenAt[0].size(), 2u);
+    EXPECT_GE(annSeenAt[1].size(), 2u);
     EXPECT_TRUE(QTest::qWaitFor([&] { return PeerAvatars(probe->Kernel()).empty(); }, 3000));
 
-    // The drive's file went sealed and arrived whole; opened with the server's key it is the
+    // Each drive's file went sealed and arrived whole; opened with the server's key it is the
     // drive, in Park, with the watcher noted as there.
-    ASSERT_NO_FATAL_FAILURE(ExpectAllSent("ann", 1));
+    ASSERT_NO_FATAL_FAILURE(ExpectAllSent("ann", 2));
     const auto sealed = ServerFiles("ann");
-    ASSERT_EQ(sealed.size(), 1u);
-    const auto opened_ = OpenedOnServer("ann");
-    ASSERT_EQ(opened_.size(), 1u);
-    const std::string& plain = opened_.begin()->second;
-    EXPECT_EQ(opened_.begin()->first + ".sealed", sealed.begin()->first);
-    EXPECT_EQ(sealed.begin()->second.size(), plain.size() + kSealBytes);
-    EXPECT_NE(plain.find("user=ann\n"), std::string::npos) << plain;
-    EXPECT_NE(plain.find("world=Park\n"), std::string::npos) << plain;
-    EXPECT_NE(plain.find("others=1\nother=watcher\n"), std::string::npos) << plain;
+    const auto plain = OpenedOnServer("ann");
+    ASSERT_EQ(plain.size(), 2u);
+    for (const auto& [name, text] : plain) {
+        ASSERT_EQ(sealed.count(name + ".sealed"), 1u) << name;
+        EXPECT_EQ(sealed.at(name + ".sealed").size(), text.size() + kSealBytes);
+        EXPECT_NE(text.find("user=ann\n"), std::string::npos) << text;
+        EXPECT_NE(text.find("world=Park\n"), std::string::npos) << text;
+        EXPECT_NE(text.find("others=1\nother=watcher\n"), std::string::npos) << text;
+    }
 }
 
 TEST_F(OnlineDrive, ServerStoppedDuringDrive_NetworkErrorThenNextDriveOnlineSendsWhatWasLeft) {
