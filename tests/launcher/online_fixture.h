@@ -10,7 +10,6 @@
 #include "drive.h"
 #include "launcher_fixture.h"
 #include "peer_avatars.h"
-#include "platform/dialog_window.h"
 #include "server_process.h"
 #include "settings/global_settings.h"
 
