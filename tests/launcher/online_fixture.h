@@ -17,7 +17,6 @@
 #include <QTest>
 #include <QTimer>
 
-#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -183,34 +182,33 @@ inline void PressLogout(platform::HWND setup) {
 
 // Acts on the User Setup window once it is shown, as a person would: its opening may wait for
 // the server (the list of users online), and window messages run during that wait, so a
-// driver that acted as soon as the window exists would act inside its opening. Each shown
-// window gets the next action (the last one repeats); an action must leave the window, and
-// one left open is closed here and fails the test.
+// driver that acted as soon as the window exists would act inside its opening. The action
+// must leave the window; one left open is closed here and fails the test.
 class SetupWindowDriver {
 public:
     using Action = std::function<void(platform::HWND setup)>;
-    explicit SetupWindowDriver(std::vector<Action> actions) : actions_(std::move(actions)) {
+    explicit SetupWindowDriver(Action action) : action_(std::move(action)) {
         QObject::connect(&timer_, &QTimer::timeout, [this] { Poll(); });
         timer_.start(5);
     }
-    int opened() const { return opened_; }
+    int shown() const { return shown_; }
 
 private:
     void Poll() {
         platform::HWND setup = g_state.setupWindow;
-        if (!setup || setup == acting_ || !platform::IsWindowVisible(setup) || actions_.empty())
+        if (!setup || setup == acting_ || !platform::IsWindowVisible(setup))
             return;
         acting_ = setup;
-        ++opened_;
-        actions_[std::min(size_t(opened_ - 1), actions_.size() - 1)](setup);
+        ++shown_;
+        action_(setup);
         if (g_state.setupWindow == setup) {
             ADD_FAILURE() << "the User Setup window was left open by the test's action";
             PressLogout(setup);
         }
     }
-    std::vector<Action> actions_;
+    Action action_;
     platform::HWND acting_ = nullptr;
-    int opened_ = 0;
+    int shown_ = 0;
     QTimer timer_;
 };
 
@@ -222,9 +220,9 @@ inline int PressDriveOnline(platform::HWND login, const std::string& name,
                             const std::function<void(platform::HWND)>& inSetup) {
     platform::SetDlgItemText(login, IDC_LOGIN_USERNAME, name);
     platform::SetDlgItemText(login, IDC_LOGIN_PASSWORD, password);
-    SetupWindowDriver setup({inSetup});
+    SetupWindowDriver setup(inSetup);
     platform::SendCommand(login, IDC_DRIVE_ONLINE, platform::BN_CLICKED);
-    return setup.opened();
+    return setup.shown();
 }
 
 // ---- a look at the server from outside the launcher ----
@@ -239,13 +237,11 @@ public:
         script_ = dynamic_cast<nScriptServer*>(kernel_->New("ntclserver", "/sys/servers/script"));
         std::string result;
         EXPECT_TRUE(script_ && script_->RunScript("scripts:netsetup.tcl", result)) << result;
-        SetPort(port);
+        Run("net::setctrladdress 127.0.0.1 " + std::to_string(port));
     }
     ~ServerProbe() { kernel_.reset(); }
     ServerProbe(const ServerProbe&) = delete;
     ServerProbe& operator=(const ServerProbe&) = delete;
-
-    void SetPort(int port) { Run("net::setctrladdress 127.0.0.1 " + std::to_string(port)); }
 
     std::string Run(const std::string& command) {
         std::string result;
