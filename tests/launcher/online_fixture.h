@@ -320,6 +320,7 @@ protected:
             server.Start(PELORA_SERVER_PROGRAM, serverData.path().string(), arguments, error))
             << error;
         ASSERT_TRUE(port == 0 || server.Port() == port) << server.Port();
+        serverPort = server.Port();
     }
 
     // Stops the server process where it stands (its connections stay open, nothing is
@@ -347,7 +348,7 @@ protected:
 
     // The probe first, then the launcher's Login window on the real engine.
     void OpenLauncher() {
-        probe = std::make_unique<ServerProbe>(server.Port());
+        probe = std::make_unique<ServerProbe>(serverPort);
         window = OpenLoginWindow();
         ASSERT_NE(window, nullptr);
         ASSERT_NE(g_state.scriptServer, nullptr);
@@ -398,6 +399,7 @@ protected:
 
     ScratchFolder serverData; // outlives the server that writes into it
     pelora_test::ServerProcess server;
+    int serverPort = 0; // where the server listens, or listened before it was stopped
     std::unique_ptr<ServerProbe> probe; // released after the launcher's engine
     platform::HWND window = nullptr;
 };

@@ -2,8 +2,9 @@
 // first Drive Online; a user logged in elsewhere is told so; a name that is someone else's on
 // the server is answered in the Rename-user dialog (the folder moves, the account is made
 // under the new name), also twice in a row; a login cancelled while the server is busy and
-// retried at once goes through; Cancel Login ends a connect to a server that never answers,
-// and without a cancel the connect ends at its bound with a log line that says why.
+// retried at once goes through; a server down at the first Drive Online is reached by the
+// next one once it runs; Cancel Login ends a connect to a server that never answers, and
+// without a cancel the connect ends at its bound with a log line that says why.
 #include "online_fixture.h"
 
 #include <QTcpServer>
@@ -182,6 +183,27 @@ TEST_F(OnlineLogin, LoginCancelledWhileServerBusy_ImmediateRetryLogsIn) {
     EXPECT_EQ(listed, std::vector<std::string>{"fay (not driving)"});
     // Logged out in the end, whatever became of the cancelled login.
     EXPECT_EQ(probe->LoginReply("fay", "secret"), '0');
+}
+
+TEST_F(OnlineLogin, ServerDownAtFirstDriveOnline_NoConnectionThenLogsInOnceItRuns) {
+    const int port = server.Port();
+    ASSERT_EQ(server.Stop(), 0);
+    ASSERT_NO_FATAL_FAILURE(MakeUser("ida", "secret"));
+    ASSERT_NO_FATAL_FAILURE(OpenLauncher());
+
+    EXPECT_EQ(DriveOnline("ida", "secret"), 0);
+    EXPECT_EQ(Status(), kNoConnection);
+    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_TRUE(log.Contains("Network: could not connect to server 127.0.0.1:" +
+                             std::to_string(port) + ": connection refused"))
+        << ::testing::PrintToString(log.lines);
+
+    // The network layer stays started with its address; the server comes up there.
+    ASSERT_NO_FATAL_FAILURE(StartServer(port));
+    EXPECT_EQ(DriveOnline("ida", "secret"), 1);
+    EXPECT_EQ(Status(), "Ready.");
+    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_EQ(probe->LoginReply("ida", "secret"), '0');
 }
 
 // A listener that accepts connections and never says a word.
