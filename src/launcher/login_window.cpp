@@ -24,7 +24,9 @@ void DriveOnline() {
     SetLoginBusy(true);
     g_state.createUserSent = 0;
     g_state.renameRetry = 0;
+    g_state.loggedIn = 0;
     if (ConnectToServer() && VerifyUser() && LoginToServer()) {
+        g_state.loggedIn = 1;
         if (g_state.globalSettings)
             g_state.globalSettings->setDriveMode("online");
         platform::SetCursor(g_state.savedCursor);
@@ -38,7 +40,9 @@ void DriveOnline() {
 
 void DriveOffline() {
     SetLoginBusy(true);
+    g_state.loggedIn = 0;
     if (VerifyUser()) {
+        g_state.loggedIn = 1;
         if (g_state.globalSettings)
             g_state.globalSettings->setDriveMode("offline");
         ShowUserSetup(false);
@@ -95,7 +99,8 @@ bool LoginDialogProc(platform::HWND window, unsigned message, platform::WPARAM w
             g_state.clockTimer = 0;
         }
         ReleaseEngine();
-        platform::PostQuitMessage(0);
+        // 0 unless a quick start failed.
+        platform::PostQuitMessage(g_state.exitCode);
         return true;
     default:
         return false;
@@ -115,6 +120,9 @@ void InitLoginWindow() {
     CopyName(g_state.userName, "guest");
     if (g_state.globalSettings)
         CopyName(g_state.userName, g_state.globalSettings->getUserName());
+    // A guest login stores an empty name, so a quick start repeats an empty name as the guest.
+    if (g_state.quickStart && g_state.userName[0] == '\0')
+        CopyName(g_state.userName, "guest");
     platform::SetDlgItemText(window, IDC_LOGIN_USERNAME, g_state.userName);
 
     char welcome[64];
@@ -127,8 +135,12 @@ void InitLoginWindow() {
     }
     // Sent, not posted: the whole login, user setup and drive run before the Quit.
     bool online = g_state.globalSettings && g_state.globalSettings->getDriveMode() == "online";
+    g_state.loggedIn = 0;
+    g_state.driveCompleted = 0;
     platform::SendCommand(window, online ? IDC_DRIVE_ONLINE : IDC_DRIVE_OFFLINE,
                           platform::BN_CLICKED);
+    // The program's exit code says how far the quick start got (posted when the window goes).
+    g_state.exitCode = QuickStartExitCode(g_state.loggedIn, g_state.driveCompleted);
     platform::SendCommand(window, IDC_QUIT, platform::BN_CLICKED);
 }
 

@@ -294,7 +294,7 @@ TEST_F(QuickStartTest, DriveModeOnline_PressesDriveOnlineThenQuits) {
     EXPECT_EQ(window, nullptr);
     EXPECT_FALSE(platform::IsWindow(g_state.loginWindow));
     EXPECT_TRUE(platform::QuitPosted());
-    EXPECT_EQ(platform::QuitCode(), 0);
+    EXPECT_EQ(platform::QuitCode(), kExitLoginFailed);
 }
 
 TEST_F(QuickStartTest, DriveModeOtherCase_PressesDriveOffline) {
