@@ -12,4 +12,4 @@ $SUDO apt-get install -y --no-install-recommends \
   libsodium-dev \
   libsqlite3-dev libasio-dev \
   libgtest-dev libgmock-dev googletest libbenchmark-dev \
-  xvfb xauth
+  xvfb xauth xdotool
