@@ -42,7 +42,7 @@ struct LauncherState {
     plData* dataServer = nullptr;
     std::list<WorldEntry> worldCatalogue;
     char loadedVehicleType[kNameSize] = {};
-    std::uint8_t loginBusy = 0; // a login sequence of the Login window runs
+    std::uint8_t loginBusy = 0;               // a login sequence of the Login window runs
     platform::HWND focusBeforeBusy = nullptr; // where the keyboard focus was when it began
     // Outcome of a quick start: the last login sequence got past its login, the last world
     // run drove to its end, and the code the program ends with when the Login window goes.
