@@ -60,10 +60,18 @@ struct IncomingFile::Hashing {
 };
 
 IncomingFile::~IncomingFile() {
-    if (fd_ >= 0)
+    Discard();
+}
+
+void IncomingFile::Discard() {
+    if (fd_ >= 0) {
         ::close(fd_);
-    if (!kept_ && !temporaryPath_.empty())
+        fd_ = -1;
+    }
+    if (!kept_ && !temporaryPath_.empty()) {
         ::unlink(temporaryPath_.c_str());
+        temporaryPath_.clear();
+    }
 }
 
 std::string HexOf(std::string_view bytes) {
@@ -192,6 +200,14 @@ DataFiles::Outcome DataFiles::Offer(const std::string& user, const std::string& 
 
 DataFiles::Outcome DataFiles::Write(IncomingFile& file, std::uint64_t offset,
                                     std::string_view data) {
+    Outcome outcome = WriteChunk(file, offset, data);
+    if (outcome.kind == Outcome::Kind::Refused)
+        file.Discard();
+    return outcome;
+}
+
+DataFiles::Outcome DataFiles::WriteChunk(IncomingFile& file, std::uint64_t offset,
+                                         std::string_view data) {
     if (offset != file.received_)
         return Refuse("A piece of the file came out of order (at byte " + std::to_string(offset) +
                       ", expected " + std::to_string(file.received_) + ").");

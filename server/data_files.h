@@ -43,12 +43,14 @@ public:
     Outcome Offer(const std::string& user, const std::string& name, std::uint64_t size,
                   const std::string& sha256, std::unique_ptr<IncomingFile>& incoming);
 
-    // Takes one chunk. Send means more bytes are awaited; Stored or Refused end the transfer.
+    // Takes one chunk. Send means more bytes are awaited; Stored or Refused end the transfer,
+    // and with Refused nothing of the file is left on disk by the time this returns.
     Outcome Write(IncomingFile& file, std::uint64_t offset, std::string_view data);
 
     std::string UserFolder(const std::string& user) const;
 
 private:
+    Outcome WriteChunk(IncomingFile& file, std::uint64_t offset, std::string_view data);
     Outcome Finish(IncomingFile& file);
     bool PickStoredName(IncomingFile& file, std::string& storedName, std::string& error);
 
@@ -67,6 +69,11 @@ public:
     const std::string& Name() const { return offeredName_; }
     std::uint64_t Size() const { return size_; }
     std::uint64_t Received() const { return received_; }
+
+    // Deletes what has arrived, at once. A transfer's last reference may be dropped later on
+    // a worker thread; a refusal or cancel is answered only after this, so the client never
+    // sees a temporary that outlives its answer.
+    void Discard();
 
 private:
     friend class DataFiles;

@@ -130,6 +130,7 @@ void Session::OnFileChunk(const wire::Frame& frame) {
 void Session::OnFileCancel() {
     if (incoming_) {
         context_.log.Info("file " + Quoted(incoming_->Name()) + " from " + Who() + ": cancelled");
+        incoming_->Discard();
         incoming_.reset();
     }
     discardBytes_ = 0;

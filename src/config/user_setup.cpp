@@ -12,7 +12,10 @@
 
 namespace {
 
-constexpr int kNarrowOffset = 102; // half the width of the Online Users part cut off offline
+// Half the width of the Online Users part cut off offline: 102 pixels at the classic base
+// units, kept in dialog units so that the cut still falls between the World and the Online
+// Users groups in any font.
+constexpr int kNarrowOffsetUnits = 68;
 
 // Logout, the close box and WM_CLOSE end the window alike.
 void CloseSetupWindow(platform::HWND window) {
@@ -84,8 +87,9 @@ void NarrowForOffline(platform::HWND window) {
     platform::Rect rect;
     if (!platform::GetWindowRect(window, &rect))
         return;
-    platform::MoveWindow(window, rect.left + kNarrowOffset, rect.top,
-                         rect.right - rect.left - 2 * kNarrowOffset, rect.bottom - rect.top, true);
+    const int offset = platform::DialogUnitsToPixelsX(kNarrowOffsetUnits);
+    platform::MoveWindow(window, rect.left + offset, rect.top, rect.right - rect.left - 2 * offset,
+                         rect.bottom - rect.top, true);
 }
 
 } // namespace

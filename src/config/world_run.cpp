@@ -125,6 +125,7 @@ void joinWorld() {
 }
 
 void startWorld() {
+    g_state.driveCompleted = 0;
     n_printf("\n\n**** startWorld()   user: %s   world: %s\n", g_state.userName, g_state.worldName);
     if (!g_state.scriptServer) {
         ShowMessage("Can't start world, script server is down.");
@@ -148,7 +149,8 @@ void startWorld() {
     // Nobody waits at the end of a quick start's drive: no summary to dismiss.
     if (g_state.quickStart)
         RunCommand("/observer.setsummary false");
-    RunCommand("/observer.start"); // the whole drive
+    std::string driveResult; // the whole drive runs inside this command
+    const bool drove = g_state.scriptServer->RunCommand("/observer.start", driveResult);
     RunCommand("/sys/servers/gfx.closedisplay");
     platform::HWND progress = CreateProgressWindow();
     SaveDriveResults(progress);
@@ -163,4 +165,7 @@ void startWorld() {
         RunScript(worldClear);
     platform::DestroyWindow(progress);
     ShowSetupWindowAgain();
+    // Complete: the engine ran the drive and, online, the leave kept the connection (a lost
+    // one has ended the User Setup window).
+    g_state.driveCompleted = drove && (!g_state.online || g_state.setupWindow) ? 1 : 0;
 }

@@ -7,6 +7,23 @@
 
 class GlobalSettings;
 
+// ---- exit codes of pelox ----
+constexpr int kExitOk = 0;          // Quit or the close box; a quick start that drove
+constexpr int kExitCannotStart = 1; // no graphics, or the Login window could not be made
+constexpr int kExitLoginFailed = 2; // a quick start whose login failed
+constexpr int kExitDriveFailed = 3; // a quick start that logged in but did not drive to the end
+constexpr int kExitLoopFailed = -1; // the message loop failed
+
+// ---- command line (command_line.cpp) ----
+enum class CommandLineRequest { RunLauncher, PrintUsage, PrintVersion };
+// Usage or version only when the whole command line is one of their words; every other
+// command line is the launcher's own (WinMain reads "-quick" from it).
+CommandLineRequest ReadCommandLineRequest(const std::string& commandLine);
+std::string UsageText();
+std::string VersionText();
+// The exit code of a quick start from how far it got.
+int QuickStartExitCode(bool loggedIn, bool driveCompleted);
+
 // ---- entry point, loop, shutdown (winmain.cpp, progress_windows.cpp, engine_release.cpp) ----
 int WinMain(platform::HINSTANCE instance, platform::HINSTANCE previous, const char* commandLine,
             int showCommand);

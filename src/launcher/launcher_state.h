@@ -42,7 +42,13 @@ struct LauncherState {
     plData* dataServer = nullptr;
     std::list<WorldEntry> worldCatalogue;
     char loadedVehicleType[kNameSize] = {};
-    std::uint8_t loginBusy = 0; // a login sequence of the Login window runs
+    std::uint8_t loginBusy = 0;               // a login sequence of the Login window runs
+    platform::HWND focusBeforeBusy = nullptr; // where the keyboard focus was when it began
+    // Outcome of a quick start: the last login sequence got past its login, the last world
+    // run drove to its end, and the code the program ends with when the Login window goes.
+    std::uint8_t loggedIn = 0;
+    std::uint8_t driveCompleted = 0;
+    int exitCode = 0;
 };
 
 extern LauncherState g_state;

@@ -24,7 +24,9 @@ void DriveOnline() {
     SetLoginBusy(true);
     g_state.createUserSent = 0;
     g_state.renameRetry = 0;
+    g_state.loggedIn = 0;
     if (ConnectToServer() && VerifyUser() && LoginToServer()) {
+        g_state.loggedIn = 1;
         if (g_state.globalSettings)
             g_state.globalSettings->setDriveMode("online");
         platform::SetCursor(g_state.savedCursor);
@@ -38,7 +40,9 @@ void DriveOnline() {
 
 void DriveOffline() {
     SetLoginBusy(true);
+    g_state.loggedIn = 0;
     if (VerifyUser()) {
+        g_state.loggedIn = 1;
         if (g_state.globalSettings)
             g_state.globalSettings->setDriveMode("offline");
         ShowUserSetup(false);
@@ -95,7 +99,8 @@ bool LoginDialogProc(platform::HWND window, unsigned message, platform::WPARAM w
             g_state.clockTimer = 0;
         }
         ReleaseEngine();
-        platform::PostQuitMessage(0);
+        // 0 unless a quick start failed.
+        platform::PostQuitMessage(g_state.exitCode);
         return true;
     default:
         return false;
@@ -115,6 +120,9 @@ void InitLoginWindow() {
     std::string storedName = "guest";
     if (g_state.globalSettings)
         storedName = g_state.globalSettings->getUserName();
+    // A guest login stores an empty name, so a quick start repeats an empty name as the guest.
+    if (g_state.quickStart && storedName.empty())
+        storedName = "guest";
     // The edit gets the stored name uncut: one too long for the name fields is refused by
     // VerifyUser, never cut into the name of another user.
     CopyName(g_state.userName, storedName);
@@ -130,8 +138,12 @@ void InitLoginWindow() {
     }
     // Sent, not posted: the whole login, user setup and drive run before the Quit.
     bool online = g_state.globalSettings && g_state.globalSettings->getDriveMode() == "online";
+    g_state.loggedIn = 0;
+    g_state.driveCompleted = 0;
     platform::SendCommand(window, online ? IDC_DRIVE_ONLINE : IDC_DRIVE_OFFLINE,
                           platform::BN_CLICKED);
+    // The program's exit code says how far the quick start got (posted when the window goes).
+    g_state.exitCode = QuickStartExitCode(g_state.loggedIn, g_state.driveCompleted);
     platform::SendCommand(window, IDC_QUIT, platform::BN_CLICKED);
 }
 
@@ -163,6 +175,8 @@ void OnLoginCommand(platform::HWND window, int controlId, int notificationCode) 
 
 void SetLoginBusy(bool busy) {
     platform::HWND window = g_state.loginWindow;
+    if (busy && !g_state.loginBusy)
+        g_state.focusBeforeBusy = platform::GetFocus();
     g_state.loginBusy = busy ? 1 : 0;
     int buttons = busy ? platform::SW_HIDE : platform::SW_SHOWNORMAL;
     platform::ShowWindow(platform::GetDlgItem(window, IDC_QUIT), buttons);
@@ -172,15 +186,37 @@ void SetLoginBusy(bool busy) {
     platform::EnableWindow(platform::GetDlgItem(window, IDC_LOGIN_PASSWORD), !busy);
     platform::ShowWindow(platform::GetDlgItem(window, IDC_CANCEL_LOGIN),
                          busy ? platform::SW_SHOWNORMAL : platform::SW_HIDE);
+    // The focus goes where the keyboard can act: on Cancel Login while the login waits (the
+    // control it was on is hidden or disabled now), and back where it was afterwards.
+    if (busy) {
+        platform::SetFocus(platform::GetDlgItem(window, IDC_CANCEL_LOGIN));
+    } else if (platform::IsWindow(g_state.focusBeforeBusy) &&
+               platform::IsWindowEnabled(g_state.focusBeforeBusy)) {
+        platform::SetFocus(g_state.focusBeforeBusy);
+        g_state.focusBeforeBusy = nullptr;
+    } else {
+        platform::SetFocus(platform::GetDlgItem(window, IDC_LOGIN_USERNAME));
+    }
 }
 
 void ShowWaitCursor() {
     g_state.savedCursor = platform::SetCursor(platform::LoadSystemCursor(platform::IDC_WAIT));
 }
 
+// The link is the strip along the banner's lower edge that shows the maker's address:
+// 105 < x < 270 and 308 < y < 335 in client pixels (bounds excluded) where the classic font
+// metrics put the banner, at (18, 16). The banner moves with the font's base units, and the
+// strip moves with it.
+bool InsideBannerLink(int x, int y) {
+    platform::Rect banner{18, 16, 0, 0};
+    platform::GetControlRect(g_state.loginWindow, IDC_LOGIN_BANNER, &banner);
+    const int bannerX = x - banner.left + 18;
+    const int bannerY = y - banner.top + 16;
+    return bannerX > 105 && bannerX < 270 && bannerY > 308 && bannerY < 335;
+}
+
 void TrackBannerLink(int x, int y, bool clicked) {
-    // Client pixels, bounds excluded: a strip along the lower edge of the banner.
-    bool inside = x > 105 && x < 270 && y > 308 && y < 335;
+    bool inside = InsideBannerLink(x, y);
     if (inside) {
         if (clicked) {
             GotoURL(kMakerUrl, 1);

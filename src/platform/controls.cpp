@@ -4,6 +4,7 @@
 
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -44,7 +45,7 @@ std::string TextOf(QWidget* w) {
     if (auto* box = qobject_cast<QGroupBox*>(w))
         return box->title().toStdString();
     if (auto* label = qobject_cast<QLabel*>(w))
-        return label->text().toStdString();
+        return detail::VisibleText(label->text()).toStdString();
     if (auto* combo = qobject_cast<QComboBox*>(w))
         return combo->currentText().toStdString();
     if (auto* dialog = qobject_cast<QDialog*>(w))
@@ -105,6 +106,33 @@ bool EnableWindow(HWND window, bool enable) {
     return wasDisabled;
 }
 
+HWND SetFocus(HWND control) {
+    HWND previous = GetFocus();
+    QWidget* w = detail::LiveWidget(control);
+    if (!w || !control->isControl)
+        return previous;
+    w->setFocus(Qt::OtherFocusReason);
+    return previous;
+}
+
+HWND GetFocus() {
+    HWND found = nullptr;
+    for (HWND dialog : detail::LiveDialogs()) {
+        DialogWindow* d = detail::LiveDialog(dialog);
+        QWidget* focus = d ? d->focusWidget() : nullptr;
+        if (!focus)
+            continue;
+        for (const auto& record : d->Controls()) {
+            if (record->widget != focus)
+                continue;
+            found = GetDlgItem(dialog, record->layout.id);
+            if (d->isActiveWindow())
+                return found;
+        }
+    }
+    return found;
+}
+
 bool IsWindowEnabled(HWND window) {
     QWidget* w = detail::LiveWidget(window);
     return w && w->isEnabled();
@@ -122,9 +150,13 @@ bool SetDlgItemText(HWND dialog, int controlId, const std::string& text) {
         button->setText(t);
     else if (auto* box = qobject_cast<QGroupBox*>(w))
         box->setTitle(t);
-    else if (auto* label = qobject_cast<QLabel*>(w); label && c->layout.kind == ControlKind::Static)
-        label->setText(t);
-    else
+    else if (auto* label = qobject_cast<QLabel*>(w);
+             label && c->layout.kind == ControlKind::Static) {
+        const int width = detail::TemplateRect(c->layout).width();
+        label->setText(
+            label->wordWrap() ? detail::BreakableText(t, QFontMetrics(label->font()), width) : t);
+        detail::FitStaticText(dialog->dialog, c);
+    } else
         return false;
     return true;
 }
@@ -304,12 +336,11 @@ bool SetStaticBitmap(HWND dialog, int controlId, HBITMAP bitmap) {
     if (!label || c->layout.kind != ControlKind::StaticBitmap)
         return false;
     c->bitmap = bitmap;
-    if (!bitmap) {
+    if (bitmap)
+        label->setPixmap(QPixmap::fromImage(bitmap->image));
+    else
         label->clear();
-        return true;
-    }
-    label->setPixmap(QPixmap::fromImage(bitmap->image));
-    label->resize(bitmap->image.size());
+    detail::PlaceStaticBitmap(c);
     return true;
 }
 

@@ -23,19 +23,6 @@ namespace platform {
 
 namespace {
 
-// Trackbar notification codes carried in the low word of WM_HSCROLL's wParam.
-enum TrackbarCode : unsigned {
-    TB_LINEUP = 0,
-    TB_LINEDOWN = 1,
-    TB_PAGEUP = 2,
-    TB_PAGEDOWN = 3,
-    TB_THUMBPOSITION = 4,
-    TB_THUMBTRACK = 5,
-    TB_TOP = 6,
-    TB_BOTTOM = 7,
-    TB_ENDTRACK = 8,
-};
-
 unsigned TrackbarCodeFor(int action) {
     switch (action) {
     case QAbstractSlider::SliderSingleStepAdd:
@@ -55,11 +42,6 @@ unsigned TrackbarCodeFor(int action) {
     }
 }
 
-QRect PixelRect(int x, int y, int cx, int cy) {
-    return QRect(DialogUnitsToPixelsX(x), DialogUnitsToPixelsY(y), DialogUnitsToPixelsX(cx),
-                 DialogUnitsToPixelsY(cy));
-}
-
 Qt::WindowFlags FlagsFor(const DialogTemplate& t, bool owned) {
     if (t.caption.empty() && !(t.style & WS_CAPTION))
         return Qt::Dialog | Qt::FramelessWindowHint;
@@ -71,6 +53,20 @@ Qt::WindowFlags FlagsFor(const DialogTemplate& t, bool owned) {
         flags |= Qt::WindowMinimizeButtonHint;
     return flags;
 }
+
+// A radio button that answers a click anywhere in its rectangle, as the classic control
+// does; Qt's own answers only on its circle and text, which in a wide rectangle leaves much
+// of what looks like the button dead to the mouse.
+class TemplateRadioButton : public QRadioButton {
+public:
+    using QRadioButton::QRadioButton;
+
+protected:
+    bool hitButton(const QPoint& position) const override { return rect().contains(position); }
+    // Each radio button stays a Tab stop of its own: Qt's buttons take Tab away from the
+    // rest of their group whenever one of them gets the focus.
+    void focusInEvent(QFocusEvent* event) override { QWidget::focusInEvent(event); }
+};
 
 void Activate(QWidget* widget) {
     if (!Headless()) // the offscreen platform has no stacking and says so on every call
@@ -89,25 +85,18 @@ DialogWindow::DialogWindow(const DialogTemplate& dialogTemplate, WindowObject* h
     setFixedSize(DialogUnitsToPixelsX(template_.cx), DialogUnitsToPixelsY(template_.cy));
     setMouseTracking(true);
     setSizeGripEnabled(false);
-    if (template_.fontSize > 0) {
-        // The templates' point size at the classic 96 dots per inch.
-        QFont f = font();
-        f.setPixelSize((template_.fontSize * 96 + 36) / 72);
-        setFont(f);
-    }
+    // The template names an 8-point face of the classic platform; the platform's own UI font
+    // at the user's size is drawn instead, and the base units follow it.
+    setFont(detail::DialogFont());
 
     for (const ControlTemplate& layout : template_.controls)
         BuildControl(layout);
+    for (const auto& record : controls_)
+        detail::FitStaticText(this, record.get());
 
-    QWidget* previous = nullptr;
-    for (const auto& record : controls_) {
-        QWidget* w = record->widget;
-        if (!w || w->focusPolicy() == Qt::NoFocus)
-            continue;
-        if (previous)
-            QWidget::setTabOrder(previous, w);
-        previous = w;
-    }
+    tabOrder_ = detail::LayoutOrder(controls_);
+    for (std::size_t i = 1; i < tabOrder_.size(); ++i)
+        QWidget::setTabOrder(tabOrder_[i - 1]->widget, tabOrder_[i]->widget);
 
     // Positions are of the client area throughout (setGeometry, not move, which would place
     // the frame), so that GetWindowRect and MoveWindow agree before and after showing.
@@ -130,7 +119,7 @@ void DialogWindow::BuildControl(const ControlTemplate& layout) {
     WindowObject* handle = handle_;
     const int id = layout.id;
     const QString text = QString::fromUtf8(layout.text);
-    QRect rect = PixelRect(layout.x, layout.y, layout.cx, layout.cy);
+    QRect rect = detail::TemplateRect(layout);
     QWidget* widget = nullptr;
 
     switch (layout.kind) {
@@ -183,15 +172,17 @@ void DialogWindow::BuildControl(const ControlTemplate& layout) {
         if (layout.bitmapId > 0) {
             if (HBITMAP bitmap = LoadBitmapResource(layout.bitmapId)) {
                 label->setPixmap(QPixmap::fromImage(bitmap->image));
-                rect.setSize(bitmap->image.size());
                 rec->bitmap = bitmap;
             }
         }
+        rec->widget = label;
+        detail::PlaceStaticBitmap(rec);
+        rect = label->geometry();
         widget = label;
         break;
     }
     case ControlKind::AutoRadioButton: {
-        auto* radio = new QRadioButton(text, this);
+        auto* radio = new TemplateRadioButton(text, this);
         connect(radio, &QRadioButton::clicked, this,
                 [handle, id] { SendCommand(handle, id, BN_CLICKED); });
         widget = radio;
@@ -221,6 +212,7 @@ void DialogWindow::BuildControl(const ControlTemplate& layout) {
                                                           : QSlider::TicksBelow);
         slider->setTickInterval(1);
         slider->setRange(0, 100);
+        slider->installEventFilter(this);
         connect(slider, &QSlider::actionTriggered, this,
                 [rec](int action) { rec->lastAction = action; });
         connect(slider, &QSlider::valueChanged, this, [handle, rec, slider, id](int value) {
@@ -248,9 +240,12 @@ void DialogWindow::BuildControl(const ControlTemplate& layout) {
         widget->setEnabled(false);
     if (layout.kind == ControlKind::GroupBox)
         widget->lower();
-    // Tab visits only the template's tab stops; the others still take focus by click.
-    if (!(layout.style & WS_TABSTOP) && (widget->focusPolicy() & Qt::TabFocus))
-        widget->setFocusPolicy(Qt::ClickFocus);
+    if (detail::TakesInput(layout.kind)) {
+        widget->setFocusPolicy(Qt::FocusPolicy(widget->focusPolicy() | Qt::TabFocus));
+    } else {
+        widget->setFocusPolicy(Qt::NoFocus);
+    }
+    record->focusPolicy = widget->focusPolicy();
     record->widget = widget;
     controls_.push_back(std::move(record));
 }
@@ -264,20 +259,23 @@ ControlRecord* DialogWindow::Control(int controlId) {
 }
 
 void DialogWindow::FocusFirstControl() {
-    QWidget* fallback = nullptr;
-    for (auto& record : controls_) {
+    for (ControlRecord* record : tabOrder_) {
         QWidget* w = record->widget;
-        if (!w || w->isHidden() || !w->isEnabled() || w->focusPolicy() == Qt::NoFocus)
-            continue;
-        if (record->layout.style & WS_TABSTOP) {
+        if (w && !w->isHidden() && w->isEnabled() && w->focusPolicy() != Qt::NoFocus) {
             w->setFocus(Qt::TabFocusReason);
             return;
         }
-        if (!fallback)
-            fallback = w;
     }
-    if (fallback)
-        fallback->setFocus(Qt::TabFocusReason);
+}
+
+bool DialogWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress || event->type() == QEvent::Wheel) {
+        for (auto& record : controls_) {
+            if (record->widget == watched && record->layout.kind == ControlKind::Trackbar)
+                return detail::HandleTrackbarInput(this, record.get(), event);
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void DialogWindow::reject() {

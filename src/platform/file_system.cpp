@@ -420,6 +420,10 @@ UniqueFile OpenFileForReading(const std::string& path, FileError* error) {
     return OpenAsStream(path, O_RDONLY, "rb", error);
 }
 
+int OpenRegularFileDescriptor(const std::string& path, FileError* error) {
+    return OpenRegularFile(path, O_RDONLY, error);
+}
+
 UniqueFile OpenFileForAppending(const std::string& path, FileError* error) {
     return OpenAsStream(path, O_WRONLY | O_APPEND | O_CREAT, "ab", error);
 }

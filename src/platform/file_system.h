@@ -71,6 +71,10 @@ using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
 // Opens a regular file (symbolic links followed) for binary reading. Anything else in its
 // place is refused at once: a FIFO is never waited on, a folder or device never read.
 UniqueFile OpenFileForReading(const std::string& path, FileError* error = nullptr);
+// The descriptor of a regular file opened for reading, refused as OpenFileForReading refuses;
+// -1 when refused. For reading many small files, where a stdio stream costs more than the
+// read itself; the caller closes it.
+int OpenRegularFileDescriptor(const std::string& path, FileError* error = nullptr);
 // Opens a regular file for appending, making it when it is missing; refuses as above.
 UniqueFile OpenFileForAppending(const std::string& path, FileError* error = nullptr);
 

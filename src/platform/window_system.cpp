@@ -8,6 +8,7 @@
 #include <QDesktopServices>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QMessageBox>
 #include <QScreen>
 #include <QTimer>
@@ -267,6 +268,8 @@ bool MoveWindow(HWND window, int x, int y, int width, int height, bool) {
         // Client area, as GetWindowRect reads it (move() would place the frame instead).
         w->setFixedSize(width, height);
         w->setGeometry(x, y, width, height);
+        if (DialogWindow* dialog = detail::LiveDialog(window))
+            detail::UpdateReachableControls(dialog);
     } else {
         w->setGeometry(x, y, width, height);
     }
@@ -324,6 +327,19 @@ int MessageBox(HWND owner, const std::string& text, const std::string& caption, 
         return IDOK;
     }
     detail::PrepareApplication();
+    // A hidden or minimised owner would take its box out of sight with it.
+    QWidget* parent = detail::LiveWidget(owner);
+    if (parent && (!parent->window()->isVisible() || parent->window()->isMinimized()))
+        parent = nullptr;
+    std::unique_ptr<QMessageBox> box = detail::BuildMessageBox(parent, text, caption, flags);
+    box->exec();
+    return IDOK;
+}
+
+namespace detail {
+
+std::unique_ptr<QMessageBox> BuildMessageBox(QWidget* parent, const std::string& text,
+                                             const std::string& caption, unsigned flags) {
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     switch (flags & 0xF0) {
     case MB_ICONERROR:
@@ -338,16 +354,18 @@ int MessageBox(HWND owner, const std::string& text, const std::string& caption, 
     default:
         break;
     }
-    // A hidden or minimised owner would take its box out of sight with it.
-    QWidget* parent = detail::LiveWidget(owner);
-    if (parent && (!parent->window()->isVisible() || parent->window()->isMinimized()))
-        parent = nullptr;
-    QMessageBox box(icon, QString::fromUtf8(caption), QString::fromUtf8(text), QMessageBox::Ok,
-                    parent);
-    box.setTextFormat(Qt::PlainText);
-    box.exec();
-    return IDOK;
+    // The box wraps its text at about half the screen's width; a word longer than that (a long
+    // user name) would be cut at the box's edge, so such a word may break anywhere.
+    const QFontMetrics metrics(DialogFont());
+    const QString shown =
+        BreakableText(QString::fromUtf8(text), metrics, metrics.averageCharWidth() * 50);
+    auto box = std::make_unique<QMessageBox>(icon, QString::fromUtf8(caption), shown,
+                                             QMessageBox::Ok, parent);
+    box->setTextFormat(Qt::PlainText);
+    return box;
 }
+
+} // namespace detail
 
 void SetMessageBoxHook(MessageBoxHook hook) {
     R().messageBoxHook = std::move(hook);

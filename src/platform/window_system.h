@@ -74,13 +74,19 @@ void RegisterBitmapResource(int id, const std::string& qtResourcePath);
 void RegisterIconResource(int id, const std::string& qtResourcePath);
 void RegisterCursorResource(int id, const std::string& qtResourcePath, int hotX, int hotY);
 
-// Dialog units to pixels, with the 6 x 13 base units of the templates' 8-point font.
-constexpr int DialogUnitsToPixelsX(int du) {
-    return du * 6 / 4;
-}
-constexpr int DialogUnitsToPixelsY(int du) {
-    return du * 13 / 8;
-}
+// Dialog units to pixels. As on the classic platform the base units come from the dialogs'
+// font, which here is the platform's own UI font at the user's size: a horizontal unit is a
+// quarter of the average letter width and a vertical one an eighth of the line height, each
+// with room added, because the templates were laid out close around the texts in a narrower
+// 8-point font and every text must show in full. Without an application the classic 6 x 13
+// base units serve.
+struct DialogBaseUnits {
+    int x = 6;  // pixels per 4 horizontal dialog units
+    int y = 13; // pixels per 8 vertical dialog units
+};
+DialogBaseUnits GetDialogBaseUnits();
+int DialogUnitsToPixelsX(int du);
+int DialogUnitsToPixelsY(int du);
 
 // ---- dialogs -----------------------------------------------------------------------------
 
@@ -109,6 +115,11 @@ bool SetForegroundWindow(HWND window);
 // window calls above (show, enable) accept.
 HWND GetDlgItem(HWND dialog, int controlId);
 bool EnableWindow(HWND window, bool enable);
+// The keyboard focus: a control handle (as GetDlgItem gives) or null. SetFocus gives the
+// control that had the focus before; GetFocus looks in the active dialog, or else in the
+// most recently made dialog that has a focused control.
+HWND SetFocus(HWND control);
+HWND GetFocus();
 bool IsWindowEnabled(HWND window);
 bool SetDlgItemText(HWND dialog, int controlId, const std::string& text);
 // Reads at most maxChars characters (the buffer size less the terminator). Texts are UTF-8; the

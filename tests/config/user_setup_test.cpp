@@ -178,8 +178,12 @@ TEST_F(UserSetupTest, Offline_WindowNarrowedAroundCentreAndListSaysNotLoggedIn) 
         lines = ListItems(window, IDC_SETUP_ONLINE_USERS);
         updateEnabled = platform::IsWindowEnabled(platform::GetDlgItem(window, IDC_SETUP_UPDATE));
     });
-    EXPECT_EQ((online.right - online.left) - (offline.right - offline.left), 204);
-    EXPECT_EQ(offline.left, online.left + 102);
+    const int offset = platform::DialogUnitsToPixelsX(68); // 102 at the classic base units
+    EXPECT_EQ((online.right - online.left) - (offline.right - offline.left), 2 * offset);
+    EXPECT_EQ(offline.left, online.left + offset);
+    // The cut falls between the World group (ends at 225) and Online Users (starts at 235).
+    EXPECT_GE(offline.right - offline.left, platform::DialogUnitsToPixelsX(225));
+    EXPECT_LE(offline.right - offline.left, platform::DialogUnitsToPixelsX(235));
     EXPECT_EQ(offline.top, online.top);
     EXPECT_EQ(offline.bottom - offline.top, online.bottom - online.top);
     EXPECT_EQ(lines, std::vector<std::string>{"( Not logged in. )"});

@@ -32,6 +32,22 @@ protected:
         EXPECT_FALSE(LoginBusy());
     }
 
+    // A point given where it lies with the banner at (18, 16), as the classic font metrics
+    // place it, in the client pixels of the banner as placed now.
+    std::pair<int, int> OnBanner(int x, int y) const {
+        platform::Rect banner{};
+        EXPECT_TRUE(platform::GetControlRect(g_state.loginWindow, IDC_LOGIN_BANNER, &banner));
+        return {x - 18 + banner.left, y - 16 + banner.top};
+    }
+    void MoveOnBanner(int x, int y) {
+        auto [cx, cy] = OnBanner(x, y);
+        Move(cx, cy);
+    }
+    void ClickOnBanner(int x, int y) {
+        auto [cx, cy] = OnBanner(x, y);
+        Click(cx, cy);
+    }
+
     void Move(int x, int y) {
         platform::SendMessage(g_state.loginWindow, platform::WM_MOUSEMOVE, 0,
                               platform::MAKELPARAM(x, y));
@@ -111,18 +127,20 @@ TEST_F(LoginWindowTest, BannerEdgesAndOutside_DoNothing) {
     bool opened = false;
     platform::SetOpenUrlHook([&](const std::string&) { return opened = true; });
 
-    for (auto [x, y] : {std::pair{105, 320},
-                        {270, 320},
-                        {200, 308},
-                        {200, 335},
-                        {50, 50},
-                        {-1, 320},
-                        {200, -1}}) {
+    for (auto [x, y] :
+         {std::pair{105, 320}, {270, 320}, {200, 308}, {200, 335}, {50, 50}, {450, 320}}) {
         SCOPED_TRACE(std::to_string(x) + "," + std::to_string(y));
-        Move(x, y);
-        Click(x, y);
+        MoveOnBanner(x, y);
+        ClickOnBanner(x, y);
         EXPECT_EQ(g_state.bannerCaptured, 0);
         EXPECT_EQ(platform::GetCapture(), nullptr);
+    }
+    // Left of or above the client area.
+    const auto [x, y] = OnBanner(200, 320);
+    for (auto [cx, cy] : {std::pair{-1, y}, {x, -1}}) {
+        Move(cx, cy);
+        Click(cx, cy);
+        EXPECT_EQ(g_state.bannerCaptured, 0);
     }
     EXPECT_FALSE(opened);
 }
@@ -132,17 +150,17 @@ TEST_F(LoginWindowTest, BannerInside_HandCursorOnceAndCaptureUntilLeft) {
     platform::HCURSOR hand = platform::LoadCursorResource(IDC_LINK_HAND);
     platform::HCURSOR arrow = platform::LoadSystemCursor(platform::IDC_ARROW);
 
-    Move(106, 309);
+    MoveOnBanner(106, 309);
     EXPECT_EQ(g_state.bannerCaptured, 1);
     EXPECT_EQ(platform::GetCapture(), g_state.loginWindow);
     EXPECT_EQ(platform::GetCursor(), hand);
 
     platform::SetCursor(arrow);
-    Move(269, 334);
+    MoveOnBanner(269, 334);
     EXPECT_EQ(platform::GetCursor(), arrow) << "the hand cursor is set once, on entry";
     EXPECT_EQ(platform::GetCapture(), g_state.loginWindow);
 
-    Move(270, 334);
+    MoveOnBanner(270, 334);
     EXPECT_EQ(g_state.bannerCaptured, 0);
     EXPECT_EQ(platform::GetCapture(), nullptr);
 }
@@ -155,8 +173,8 @@ TEST_F(LoginWindowTest, ClickInsideBanner_OpensMakerPageAndKeepsCapture) {
         return true;
     });
 
-    Move(200, 320);
-    Click(200, 320);
+    MoveOnBanner(200, 320);
+    ClickOnBanner(200, 320);
 
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_EQ(opened[0], kMakerUrl);
@@ -293,7 +311,7 @@ TEST_F(QuickStartTest, DriveModeOnline_PressesDriveOnlineThenQuits) {
     EXPECT_EQ(window, nullptr);
     EXPECT_FALSE(platform::IsWindow(g_state.loginWindow));
     EXPECT_TRUE(platform::QuitPosted());
-    EXPECT_EQ(platform::QuitCode(), 0);
+    EXPECT_EQ(platform::QuitCode(), kExitLoginFailed);
 }
 
 TEST_F(QuickStartTest, DriveModeOtherCase_PressesDriveOffline) {

@@ -56,11 +56,17 @@ protected:
     }
 
     // Runs the launcher with `arguments` on the temporary home; false when it did not end.
-    bool RunLauncher(const QStringList& arguments) {
+    // Without `offscreen` it runs with no display at all (and no platform named).
+    bool RunLauncher(const QStringList& arguments, bool offscreen = true) {
         QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("PELORA_HOME", QString::fromStdString(home.path().string()));
-        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        if (offscreen) {
+            environment.insert("QT_QPA_PLATFORM", "offscreen");
+        } else {
+            for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+                environment.remove(name);
+        }
         process.setProcessEnvironment(environment);
         process.setWorkingDirectory(QString::fromStdString(home.path().string()));
         process.start(PELOX_PROGRAM, arguments);
@@ -75,6 +81,16 @@ protected:
                  process.readAllStandardError().toStdString();
         exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -999;
         return ended;
+    }
+
+    // How often the engine log says a drive was started for `user`.
+    int DrivesLogged(const std::string& user) const {
+        const std::string runLog = home.ReadFile("n_runlog.txt");
+        const std::string line = "**** startWorld()   user: " + user + "   world: ";
+        int count = 0;
+        for (auto at = runLog.find(line); at != std::string::npos; at = runLog.find(line, at + 1))
+            ++count;
+        return count;
     }
 
     fakes::TempHome home;
@@ -114,6 +130,53 @@ TEST_F(QuickStart, OfflineUser_DrivesOnceSavesAndEnds) {
     EXPECT_GE(dataFiles, 1);
 
     EXPECT_GT(DrivingTime(kUser), kSecondsBefore);
+}
+
+// The first quick start on a machine logs in as the guest, which stores an empty name; the
+// next one must read that as the guest again, not stop at "Please enter a user name.".
+TEST_F(QuickStart, GuestQuickStartTwice_BothDriveAndEndWithZero) {
+    fs::remove(home / "globalSettings");
+
+    ASSERT_TRUE(RunLauncher({"-quick"})) << output;
+    EXPECT_EQ(exitCode, 0) << output;
+    EXPECT_EQ(GlobalSettings((home / "globalSettings").string()).getUserName(), "");
+    EXPECT_EQ(DrivesLogged("guest"), 1);
+
+    ASSERT_TRUE(RunLauncher({"-quick"})) << output;
+    EXPECT_EQ(exitCode, 0) << output;
+    EXPECT_EQ(output.find("Please enter a user name."), std::string::npos) << output;
+    EXPECT_EQ(DrivesLogged("guest"), 2);
+}
+
+TEST_F(QuickStart, StoredUserWithoutFolder_EndsWithLoginFailedCode) {
+    GlobalSettings((home / "globalSettings").string()).setUserName("nobody");
+
+    ASSERT_TRUE(RunLauncher({"-quick"})) << output;
+    EXPECT_EQ(exitCode, kExitLoginFailed) << output;
+    EXPECT_NE(output.find("User \"nobody\" does not exist."), std::string::npos) << output;
+    EXPECT_EQ(DrivesLogged("nobody"), 0);
+}
+
+TEST_F(QuickStart, NoWorldToDrive_EndsWithDriveFailedCode) {
+    std::error_code ec;
+    fs::remove_all(home / "worlds", ec);
+    home.MakeDir("worlds");
+
+    ASSERT_TRUE(RunLauncher({"-quick"})) << output;
+    EXPECT_EQ(exitCode, kExitDriveFailed) << output;
+    EXPECT_EQ(DrivingTime(kUser), kSecondsBefore);
+}
+
+// Answered without any display and without touching the home folder.
+TEST_F(QuickStart, HelpAndVersion_PrintTextAndEndWithZeroWithoutDisplay) {
+    ASSERT_TRUE(RunLauncher({"--help"}, false)) << output;
+    EXPECT_EQ(exitCode, 0) << output;
+    EXPECT_EQ(output, UsageText());
+
+    ASSERT_TRUE(RunLauncher({"--version"}, false)) << output;
+    EXPECT_EQ(exitCode, 0) << output;
+    EXPECT_EQ(output, "pelox 2.1\n");
+    EXPECT_FALSE(fs::exists(home / "n_runlog.txt"));
 }
 
 } // namespace

@@ -76,12 +76,12 @@ class QuickCommandLineTest : public EntryPointTest,
                              public ::testing::WithParamInterface<const char*> {};
 
 // The quick start runs inside the Login window's creation: an unknown saved user fails the
-// login, the window quits, and the program ends with the posted code.
-TEST_P(QuickCommandLineTest, QuickInAnyCase_RunsQuickStartAndEndsWithZero) {
+// login, the window quits, and the program ends with the posted code, which says so.
+TEST_P(QuickCommandLineTest, QuickInAnyCase_RunsQuickStartAndEndsWithLoginFailed) {
     UseFakeEngine();
     WriteGlobalSettings({{"user-name", "nobody"}, {"drive-mode", "offline"}});
 
-    EXPECT_EQ(WinMain(nullptr, nullptr, GetParam(), platform::SW_SHOWNORMAL), 0);
+    EXPECT_EQ(WinMain(nullptr, nullptr, GetParam(), platform::SW_SHOWNORMAL), kExitLoginFailed);
 
     EXPECT_EQ(g_state.quickStart, 1);
     EXPECT_TRUE(BoxShown("User \"nobody\" does not exist.  Please try again."));

@@ -19,14 +19,14 @@ using DialogTest = PlatformTest;
 TEST_F(DialogTest, Template_ClientAreaAndControlsInPixels) {
     HWND w = Open(kForm);
     ASSERT_NE(w, nullptr);
-    EXPECT_EQ(Widget(w)->size(), QSize(385, 544));
+    EXPECT_EQ(Widget(w)->size(), QSize(DialogUnitsToPixelsX(257), DialogUnitsToPixelsY(335)));
 
     Rect banner;
     ASSERT_TRUE(GetControlRect(w, kBanner, &banner));
-    EXPECT_EQ(banner.left, 18);
-    EXPECT_EQ(banner.top, 16);
-    EXPECT_EQ(banner.right - banner.left, 349);
-    EXPECT_EQ(banner.bottom - banner.top, 320);
+    EXPECT_EQ(banner.left, DialogUnitsToPixelsX(12));
+    EXPECT_EQ(banner.top, DialogUnitsToPixelsY(10));
+    EXPECT_EQ(banner.right - banner.left, DialogUnitsToPixelsX(233));
+    EXPECT_EQ(banner.bottom - banner.top, DialogUnitsToPixelsY(197));
 
     Rect name;
     ASSERT_TRUE(GetControlRect(w, kName, &name));
@@ -98,8 +98,9 @@ TEST_F(DialogTest, BitmapResourceInTemplate_ControlSizedToPicture) {
     HWND w = Open(kPicture);
     Rect r;
     ASSERT_TRUE(GetControlRect(w, kPictureBitmap, &r));
-    EXPECT_EQ(r.left, 15);
-    EXPECT_EQ(r.top, 16);
+    // Wider than its place: from the place's left edge; less high: in the middle of it.
+    EXPECT_EQ(r.left, DialogUnitsToPixelsX(10));
+    EXPECT_EQ(r.top, DialogUnitsToPixelsY(10) + (DialogUnitsToPixelsY(20) - 31) / 2);
     EXPECT_EQ(r.right - r.left, 57);
     EXPECT_EQ(r.bottom - r.top, 31);
     HBITMAP shown = GetStaticBitmap(w, kPictureBitmap);
@@ -124,7 +125,9 @@ TEST_F(DialogTest, SetStaticBitmap_ShowsFileAtItsSize) {
     EXPECT_EQ(GetStaticBitmap(w, kBanner), bitmap);
     Rect r;
     ASSERT_TRUE(GetControlRect(w, kBanner, &r));
-    EXPECT_EQ(r.left, 18);
+    // Smaller than its place: in the middle of it.
+    EXPECT_EQ(r.left, DialogUnitsToPixelsX(12) + (DialogUnitsToPixelsX(233) - 40) / 2);
+    EXPECT_EQ(r.top, DialogUnitsToPixelsY(10) + (DialogUnitsToPixelsY(197) - 25) / 2);
     EXPECT_EQ(r.right - r.left, 40);
     EXPECT_EQ(r.bottom - r.top, 25);
     auto* label = qobject_cast<QLabel*>(Control(w, kBanner));
