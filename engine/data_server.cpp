@@ -19,6 +19,7 @@
 #include "data_server.h"
 
 #include "drive.h"
+#include "format_text.h"
 #include "network_object.h"
 #include "platform/file_system.h"
 #include "platform/window_system.h"
@@ -73,12 +74,6 @@ bool EndsWith(const std::string& text, const std::string& suffix) {
 }
 
 // Values of the data file are single lines.
-std::string OneLine(std::string text) {
-    std::replace_if(
-        text.begin(), text.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
-    return text;
-}
-
 bool ParseCount(const std::string& text, std::int64_t& value) {
     if (text.empty() || text.size() > 18)
         return false;

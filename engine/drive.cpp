@@ -18,7 +18,6 @@
 #include <chrono>
 #include <cmath>
 #include <functional>
-#include <numbers>
 
 namespace {
 
@@ -29,14 +28,6 @@ constexpr double kMaxAutoDriveSeconds = 3600.0;
 
 DriveFigures g_lastFigures;
 int g_displayOverride = -1;
-
-double Radians(double degrees) {
-    return degrees * std::numbers::pi / 180.0;
-}
-
-Vec2 Direction(double heading) {
-    return {std::cos(Radians(heading)), std::sin(Radians(heading))};
-}
 
 double DistanceToSegment(Vec2 p, Vec2 a, Vec2 b) {
     double dx = b.x - a.x, dy = b.y - a.y;

@@ -18,6 +18,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <numbers>
 #include <sstream>
 #include <string>
 #include <unordered_set>
@@ -26,6 +27,12 @@
 struct Vec2 {
     double x = 0, y = 0;
 };
+
+// The unit vector along a heading in degrees (0 is +x, 90 is +y).
+inline Vec2 Direction(double heading) {
+    double radians = heading * std::numbers::pi / 180.0;
+    return {std::cos(radians), std::sin(radians)};
+}
 
 struct LayoutWall {
     Vec2 a, b;

@@ -25,7 +25,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <numbers>
 #include <unordered_set>
 
 namespace {
@@ -35,11 +34,6 @@ std::string FormatClock(double seconds) {
     char text[32];
     std::snprintf(text, sizeof text, "%02d:%02d:%02d", total / 3600, (total / 60) % 60, total % 60);
     return text;
-}
-
-Vec2 Direction(double heading) {
-    double radians = heading * std::numbers::pi / 180.0;
-    return {std::cos(radians), std::sin(radians)};
 }
 
 // One chair as the view draws it: where it stands, which way it faces, its colour and the

@@ -1,6 +1,7 @@
 // printf-style formatting into a std::string, for the engine's log and path helpers.
 #pragma once
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <string>
@@ -17,4 +18,11 @@ inline std::string FormatText(const char* format, va_list args) {
     std::vector<char> buffer(size_t(needed) + 1);
     std::vsnprintf(buffer.data(), buffer.size(), format, args);
     return std::string(buffer.data(), size_t(needed));
+}
+
+// The text on one line: line breaks become spaces, so a value never splits a log line.
+inline std::string OneLine(std::string text) {
+    std::replace_if(
+        text.begin(), text.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
+    return text;
 }

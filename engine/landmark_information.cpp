@@ -6,6 +6,7 @@
 #include "data_server.h"
 
 #include "engine/services.h"
+#include "format_text.h"
 #include "platform/file_system.h"
 #include "platform/window_system.h"
 
@@ -97,12 +98,6 @@ std::string FormatLandmarks(const LandmarkMap& map, const std::string& user) {
 }
 
 // One line per entry: a line break in a name would split it.
-std::string OneLine(std::string text) {
-    std::replace_if(
-        text.begin(), text.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
-    return text;
-}
-
 std::string LandmarkFile(nKernelServer* kernel, const std::string& user) {
     std::string folder = UserFolderName(user);
     if (!kernel || folder.empty())

@@ -11,14 +11,6 @@ namespace pb = pelora::wire;
 using wire::FrameType;
 using Kind = DataFiles::Outcome::Kind;
 
-namespace {
-
-std::string Quoted(const std::string& name) {
-    return "\"" + names::PrintableName(name) + "\"";
-}
-
-} // namespace
-
 void Session::OnFileOffer(const wire::Frame& frame) {
     pb::FileOffer offer;
     if (!Parse(frame, offer) || !NeedLogin(frame))

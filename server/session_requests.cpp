@@ -22,10 +22,6 @@ namespace {
 constexpr unsigned kMaxFaults = 32;
 constexpr const char* kServerName = "pelora-server 2.1";
 
-std::string Quoted(const std::string& name) {
-    return "\"" + names::PrintableName(name) + "\"";
-}
-
 } // namespace
 
 void Session::Handle(const wire::Frame& frame) {

@@ -1,4 +1,4 @@
-// The two helpers every request handler of a session uses: parsing a frame into its message
+// The helpers every request handler of a session uses: parsing a frame into its message
 // (answering a malformed one), and handing slow work to the worker pool. Included by the
 // session's request files only.
 #pragma once
@@ -6,10 +6,16 @@
 #include "session.h"
 
 #include "protocol/message_checks.h"
+#include "protocol/user_name.h"
 
 #include <asio/post.hpp>
 
 namespace server {
+
+// A user or file name as the log shows it: in quotes, with anything unprintable escaped.
+inline std::string Quoted(const std::string& name) {
+    return "\"" + names::PrintableName(name) + "\"";
+}
 
 template <typename Message> bool Session::Parse(const wire::Frame& frame, Message& message) {
     std::string problem;

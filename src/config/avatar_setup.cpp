@@ -14,7 +14,7 @@ namespace {
 constexpr const char* kModelPath = "/usr/share/scene/avmodel";
 constexpr const char* kLabelPath = "/usr/share/scene/avmodel/labelnode/flip/label";
 
-void RunCommand(const std::string& command) {
+void RunSceneCommand(const std::string& command) {
     if (!g_state.scriptServer)
         return;
     std::string result;
@@ -43,8 +43,8 @@ bool LoadAvatarModel() {
         g_state.loadedVehicleType[0] = '\0';
         return false;
     }
-    RunCommand(std::string("new n3dnode ") + kModelPath);
-    RunCommand(std::string("sel ") + kModelPath);
+    RunSceneCommand(std::string("new n3dnode ") + kModelPath);
+    RunSceneCommand(std::string("sel ") + kModelPath);
     if (g_state.scriptServer) {
         std::string result;
         g_state.scriptServer->RunScript("avatar.tcl", result);
@@ -60,8 +60,8 @@ bool setUpAvatar() {
 
     SetSceneVariable("/usr/share/scene/avmodel/gender", g_state.gender);
     SetSceneVariable("/usr/share/scene/avmodel/color", g_state.vehicleColor);
-    RunCommand("sel /usr/share/scene/avmodel/matlib/dynamic_color");
-    RunCommand("set_diffuse_by_name " + ScriptWord(g_state.vehicleColor));
+    RunSceneCommand("sel /usr/share/scene/avmodel/matlib/dynamic_color");
+    RunSceneCommand("set_diffuse_by_name " + ScriptWord(g_state.vehicleColor));
 
     if (auto* label = dynamic_cast<zuwLabel*>(g_state.kernelServer->Lookup(kLabelPath))) {
         zuwLabel::Color color = zuwLabel::Color::getColorByName(g_state.vehicleColor);

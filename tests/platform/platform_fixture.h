@@ -39,6 +39,11 @@ inline Behaviour& CurrentBehaviour() {
     return behaviour;
 }
 
+// A dialog procedure that handles nothing: the template's own behaviour only.
+inline bool SilentProc(HWND, unsigned, WPARAM, LPARAM) {
+    return false;
+}
+
 inline bool RecordingProc(HWND window, unsigned message, WPARAM wParam, LPARAM lParam) {
     Log().push_back({window, message, wParam, lParam});
     Behaviour b = CurrentBehaviour();

@@ -7,14 +7,10 @@
 namespace platformtest {
 namespace {
 
-bool Silent(HWND, unsigned, WPARAM, LPARAM) {
-    return false;
-}
-
 class TabOrder : public PlatformTest {
 protected:
     HWND OpenProgramShown(int id) {
-        HWND w = CreateDialogParam(nullptr, id, nullptr, Silent, 0);
+        HWND w = CreateDialogParam(nullptr, id, nullptr, SilentProc, 0);
         EXPECT_NE(w, nullptr);
         ShowWindow(w, SW_SHOWNORMAL);
         Widget(w)->activateWindow();

@@ -114,14 +114,10 @@ std::string TextProblems(HWND dialog, const std::string& what, int onlyId = 0) {
     return problems.str();
 }
 
-bool Silent(HWND, unsigned, WPARAM, LPARAM) {
-    return false;
-}
-
 class TextFit : public PlatformTest {
 protected:
     HWND OpenProgramDialog(int id) {
-        HWND dialog = CreateDialogParam(nullptr, id, nullptr, Silent, 0);
+        HWND dialog = CreateDialogParam(nullptr, id, nullptr, SilentProc, 0);
         EXPECT_NE(dialog, nullptr) << id;
         return dialog;
     }
@@ -263,7 +259,7 @@ TEST_F(TextFit, BaseUnits_FollowTheFontAndLeaveTheClassicOnesAtLeast) {
     large.setPointSizeF(old.pointSizeF() * 2);
     QApplication::setFont(large);
     const DialogBaseUnits largeUnits = GetDialogBaseUnits();
-    HWND adjust = CreateDialogParam(nullptr, IDD_ADJUST, nullptr, Silent, 0);
+    HWND adjust = CreateDialogParam(nullptr, IDD_ADJUST, nullptr, SilentProc, 0);
     const std::string problems = TextProblems(adjust, "large adjust");
     QApplication::setFont(old);
     EXPECT_GT(largeUnits.x, units.x);

@@ -15,6 +15,7 @@
 #include <sys/resource.h>
 
 using namespace server;
+using pelora_test::ReadAll;
 using pelora_test::Sha256;
 using pelora_test::TempFolder;
 using Kind = DataFiles::Outcome::Kind;
@@ -27,13 +28,6 @@ std::string Bytes(std::size_t size, char seed) {
     for (std::size_t i = 0; i < size; ++i)
         bytes[i] = static_cast<char>(seed + i * 7);
     return bytes;
-}
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
 }
 
 std::vector<std::string> Names(const std::string& folder) {

@@ -16,17 +16,11 @@
 #include <sys/stat.h>
 
 using namespace server;
+using pelora_test::ReadAll;
 using pelora_test::TempFolder;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
 
 void WriteAll(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;

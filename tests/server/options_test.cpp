@@ -9,6 +9,7 @@
 #include <sstream>
 
 using namespace server;
+using pelora_test::ReadAll;
 using pelora_test::TempFolder;
 
 namespace {
@@ -21,13 +22,6 @@ bool Parse(std::vector<std::string> arguments, CommandLine& commandLine, std::st
     if (!hasConfig)
         arguments.insert(arguments.begin(), {"--config", "/dev/null"});
     return ParseCommandLine(arguments, commandLine, error);
-}
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
 }
 
 } // namespace

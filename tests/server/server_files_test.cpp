@@ -23,13 +23,6 @@ std::string Bytes(std::size_t size, char seed) {
     return bytes;
 }
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 std::vector<std::string> Names(const std::string& folder) {
     std::vector<std::string> names;
     std::error_code ignored;

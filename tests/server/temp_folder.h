@@ -3,6 +3,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 namespace pelora_test {
@@ -30,5 +32,13 @@ public:
 private:
     std::string path_;
 };
+
+// The whole content of a file, byte for byte; empty when it cannot be read.
+inline std::string ReadAll(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
 
 } // namespace pelora_test
