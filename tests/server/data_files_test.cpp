@@ -15,6 +15,8 @@
 #include <sys/resource.h>
 
 using namespace server;
+using pelora_test::Bytes;
+using pelora_test::Names;
 using pelora_test::ReadAll;
 using pelora_test::Sha256;
 using pelora_test::TempFolder;
@@ -22,22 +24,6 @@ using Kind = DataFiles::Outcome::Kind;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string Bytes(std::size_t size, char seed) {
-    std::string bytes(size, '\0');
-    for (std::size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>(seed + i * 7);
-    return bytes;
-}
-
-std::vector<std::string> Names(const std::string& folder) {
-    std::vector<std::string> names;
-    std::error_code ignored;
-    for (const auto& entry : fs::directory_iterator(folder, ignored))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 class DataFilesTest : public ::testing::Test {
 protected:

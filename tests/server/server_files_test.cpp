@@ -16,22 +16,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Bytes(std::size_t size, char seed) {
-    std::string bytes(size, '\0');
-    for (std::size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>(seed + i * 13);
-    return bytes;
-}
-
-std::vector<std::string> Names(const std::string& folder) {
-    std::vector<std::string> names;
-    std::error_code ignored;
-    for (const auto& entry : fs::directory_iterator(folder, ignored))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 pb::FileReply Offer(WireClient& client, const std::string& name, const std::string& bytes,
                     const std::string& hash = "") {
     pb::FileOffer offer;
