@@ -421,7 +421,23 @@ UniqueFile OpenFileForReading(const std::string& path, FileError* error) {
 }
 
 int OpenRegularFileDescriptor(const std::string& path, FileError* error) {
-    return OpenRegularFile(path, O_RDONLY, error);
+    // One look at the path, not two: the open itself cannot wait (non-blocking, no
+    // controlling terminal), and what it opened is refused at once unless a regular file.
+    // O_NONBLOCK changes nothing for reading a regular file, so it stays.
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        SetError(error, FileError::Kind::CannotOpen, std::strerror(errno));
+        return -1;
+    }
+    FileDescriptor file(fd);
+    struct stat info;
+    if (::fstat(fd, &info) != 0) {
+        SetError(error, FileError::Kind::CannotOpen, std::strerror(errno));
+        return -1;
+    }
+    if (!RefuseNonRegular(info, error))
+        return -1;
+    return file.Release();
 }
 
 UniqueFile OpenFileForAppending(const std::string& path, FileError* error) {

@@ -72,8 +72,9 @@ using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
 // place is refused at once: a FIFO is never waited on, a folder or device never read.
 UniqueFile OpenFileForReading(const std::string& path, FileError* error = nullptr);
 // The descriptor of a regular file opened for reading, refused as OpenFileForReading refuses;
-// -1 when refused. For reading many small files, where a stdio stream costs more than the
-// read itself; the caller closes it.
+// -1 when refused. For reading many small files, where a stdio stream and a second look at
+// the path cost more than the read itself: a device in the file's place is opened (without
+// waiting, never as a terminal) before it is refused. The caller closes it.
 int OpenRegularFileDescriptor(const std::string& path, FileError* error = nullptr);
 // Opens a regular file for appending, making it when it is missing; refuses as above.
 UniqueFile OpenFileForAppending(const std::string& path, FileError* error = nullptr);

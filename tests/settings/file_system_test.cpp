@@ -234,6 +234,9 @@ TEST(FileSystemRegularFilesOnly, FifoFolderAndDevice_RefusedAtOnceAndLeftAsTheyA
 
         EXPECT_EQ(platform::OpenFileForReading(path), nullptr) << path;
         EXPECT_EQ(platform::OpenFileForAppending(path), nullptr) << path;
+        error = {};
+        EXPECT_EQ(platform::OpenRegularFileDescriptor(path, &error), -1) << path;
+        EXPECT_EQ(error.kind, platform::FileError::Kind::NotRegularFile) << path;
     }
     platform::FileError error;
     EXPECT_FALSE(platform::WriteFileAtomically("fifo", "x", &error));
@@ -254,6 +257,10 @@ TEST(FileSystemRegularFilesOnly, RegularFileAndLinkToOne_OpenAndMissingOneSaysWh
         ASSERT_NE(file, nullptr) << path;
         char text[16] = {};
         EXPECT_EQ(std::fread(text, 1, sizeof text, file.get()), 8u);
+        int fd = platform::OpenRegularFileDescriptor(path);
+        ASSERT_GE(fd, 0) << path;
+        EXPECT_EQ(::read(fd, text, sizeof text), 8);
+        ::close(fd);
     }
     {
         platform::UniqueFile log = platform::OpenFileForAppending("new.log");
