@@ -59,6 +59,16 @@ proc net::Wait {name timeout} {
     return $answer
 }
 
+# Waits for the answer to a request of `kind`; at the time-out the object is told to drop
+# that request, so that a late answer is never taken for the next one's.
+proc net::Await {name timeout kind} {
+    set answer [Wait $name $timeout]
+    if {$answer eq "1 timed out"} {
+        /sys/network.abandon $kind
+    }
+    return $answer
+}
+
 # True when the answer is the wait's own ending (the time-out or the launcher's cancel)
 # rather than the server's.
 proc net::Unanswered {answer} {
@@ -114,22 +124,14 @@ proc net::createuser {name password} {
 
 proc net::logout {} {
     /sys/network.logout
-    set answer [Wait ::net::ack_logout $net::reply_timeout]
-    if {$answer eq "1 timed out"} {
-        /sys/network.abandon logout
-    }
-    return $answer
+    return [Await ::net::ack_logout $net::reply_timeout logout]
 }
 
 # The users online: each line goes to the User Setup window through the object's
 # userInfoCallback as it arrives; the result is "0 <count> users online".
 proc net::infoUsers {} {
     /sys/network.users
-    set answer [Wait ::net::ack_users $net::reply_timeout]
-    if {$answer eq "1 timed out"} {
-        /sys/network.abandon users
-    }
-    return $answer
+    return [Await ::net::ack_users $net::reply_timeout users]
 }
 
 proc net::setJoinVars {world vehicle colour gender} {
@@ -144,11 +146,8 @@ proc net::setJoinVars {world vehicle colour gender} {
 # Run after /sys/network.start: waits for the join and gives "0" followed by the others in
 # the world, one "name x y heading" line each (without numbers for those not yet placed).
 proc net::infoPositions {} {
-    set answer [Wait ::net::ack_join $net::reply_timeout]
+    set answer [Await ::net::ack_join $net::reply_timeout join]
     if {[string index $answer 0] ne "0"} {
-        if {$answer eq "1 timed out"} {
-            /sys/network.abandon join
-        }
         return $answer
     }
     set others [/sys/network.positions]
@@ -162,22 +161,14 @@ proc net::infoPositions {} {
 # connection is gone.
 proc net::leave {} {
     /sys/network.leave
-    set answer [Wait ::net::ack_leave $net::reply_timeout]
-    if {$answer eq "1 timed out"} {
-        /sys/network.abandon leave
-    }
-    return $answer
+    return [Await ::net::ack_leave $net::reply_timeout leave]
 }
 
 # Sends users/USER/FILE. "0 ..." only once the server has confirmed that it holds the file;
 # the file is then moved into users/USER/sent/. Otherwise the file stays where it was.
 proc net::sendfile {file user} {
     /sys/network.sendfile $user $file $net::stall_timeout
-    set answer [Wait ::net::ack_file $net::file_timeout]
-    if {$answer eq "1 timed out"} {
-        /sys/network.abandon file
-    }
-    return $answer
+    return [Await ::net::ack_file $net::file_timeout file]
 }
 
 puts "netsetup.tcl: network object at /sys/network"
