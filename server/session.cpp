@@ -175,6 +175,10 @@ bool Session::Send(wire::FrameType type, const google::protobuf::MessageLite& me
     }
     if (queuedBytes_ + frame.size() > context_.options.maxSendQueueBytes) {
         Refusal("slow", Who() + " does not read fast enough; connection closed");
+        // What waits is lost with the connection anyway: the goodbye goes next, so a reader
+        // that is merely slow still gets it before the linger time ends.
+        queue_.clear();
+        queuedBytes_ = 0;
         Close("too slow", "The connection did not take the server's messages fast enough.");
         return false;
     }
