@@ -14,6 +14,7 @@
 #include <openssl/ssl.h>
 
 #include <csignal>
+#include <cstdio>
 #include <thread>
 #include <vector>
 
@@ -25,6 +26,9 @@ namespace {
 // that a connection is closed at once.
 constexpr std::size_t kFullNoticeSlack = 64;
 constexpr auto kShutdownGrace = std::chrono::seconds(3);
+// The least hashing cost a site should run with (argon2id, as recommended for passwords).
+constexpr std::uint64_t kSafeArgon2Ops = 2;
+constexpr std::uint64_t kSafeArgon2MemoryKiB = 19456;
 
 unsigned WorkerCount(const ServerOptions& options) {
     if (options.workers > 0)
@@ -74,12 +78,15 @@ Server::~Server() {
 }
 
 bool Server::Start(std::string& error) {
-    if (!MakeFolders(options_.dataDir, 0700, error) || !MakeFolders(layout_.users, 0700, error))
+    if (!MakeFolders(options_.dataDir, 0700, error) ||
+        !CheckPrivateFolder(options_.dataDir, error) || !MakeFolders(layout_.users, 0700, error) ||
+        !CheckPrivateFolder(layout_.users, error))
         return false;
     if (!log_.Open(layout_.log, error))
         return false;
     log_.SetLevel(options_.logLevel);
     log_.SetRotation(options_.logRotateBytes, options_.logKeep);
+    WarnOfWeakHashing();
     if (!OpenServerDatabase(database_, layout_.database, error))
         return false;
 
@@ -144,6 +151,22 @@ bool Server::Start(std::string& error) {
               options_.dataDir + ", " + std::to_string(accounts) + " accounts, certificate " +
               summary);
     return true;
+}
+
+// Lower hashing settings make tests and load runs quick; a site must not run on them unaware.
+void Server::WarnOfWeakHashing() {
+    if (options_.argon2Ops >= kSafeArgon2Ops && options_.argon2MemoryKiB >= kSafeArgon2MemoryKiB)
+        return;
+    std::string text =
+        "password hashing is set below the safe floor (argon2id t=" +
+        std::to_string(options_.argon2Ops) + ", m=" + std::to_string(options_.argon2MemoryKiB) +
+        " KiB): new password hashes are easier to crack. The safe values are "
+        "argon2-ops = " +
+        std::to_string(kSafeArgon2Ops) +
+        " and argon2-memory = " + std::to_string(kSafeArgon2MemoryKiB) + " (19 MiB) or more";
+    log_.Warning(text);
+    if (!log_.EchoesToStandardError())
+        std::fprintf(stderr, "pelora-server: WARN %s\n", text.c_str());
 }
 
 std::string Server::ListenAddress() const {

@@ -57,6 +57,7 @@ public:
     void Stop();
 
 private:
+    void WarnOfWeakHashing();
     void Accept();
     void NoteAddressRefusal(const std::string& address);
     void BeginShutdown(const std::string& why);

@@ -40,6 +40,8 @@ public:
     void SetRotation(std::uint64_t maxBytes, unsigned keep);
     void SetLevel(LogLevel level) { level_ = level; }
     bool Enabled(LogLevel level) const { return level <= level_; }
+    // Whether lines also go to standard error (it is a terminal, or there is no file).
+    bool EchoesToStandardError() const { return echo_ || !file_; }
 
     void Write(LogLevel level, const std::string& text);
     void Error(const std::string& text) { Write(LogLevel::Error, text); }
