@@ -126,6 +126,8 @@ bool Server::Start(std::string& error) {
     if (std::size_t removed = files_.RemoveLeftovers())
         log_.Info("removed " + std::to_string(removed) +
                   " unfinished file transfers left by an earlier run");
+    for (const std::string& line : files_.SettleUnrecorded(JoinPath(options_.dataDir, "set-aside")))
+        log_.Warning(line);
 
     asio::ip::address address = asio::ip::make_address(options_.bind, code);
     if (code) {
