@@ -25,7 +25,8 @@ struct ServerOptions {
 
     // threads
     unsigned ioThreads = 2;
-    unsigned workers = 0; // 0: one per processor
+    unsigned workers = 0;     // 0: one per processor
+    unsigned diskThreads = 8; // data-file writes: they wait on the disk, not the processor
 
     // connections
     std::size_t maxConnections = 2000;

@@ -70,13 +70,14 @@ Server::Server(const ServerOptions& options)
       throttle_(ThrottleSettings(options)), creations_(options.maxCreatesPerAddress, 3600),
       presence_(options.maxUsers), worlds_(wire::kMaxWorldMembers),
       files_(layout_.users, fileRecords_, Limits(options)), workers_(WorkerCount(options)),
-      io_(static_cast<int>(options.ioThreads)) {
+      disk_(options.diskThreads), io_(static_cast<int>(options.ioThreads)) {
     context_.reset(new ServerContext{options_, log_, accounts_, files_, presence_, worlds_,
-                                     workers_, sessions_});
+                                     workers_, disk_, sessions_});
 }
 
 Server::~Server() {
     workers_.join();
+    disk_.join();
 }
 
 bool Server::Start(std::string& error) {
@@ -202,6 +203,7 @@ int Server::Run() {
     for (auto& thread : threads)
         thread.join();
     workers_.join();
+    disk_.join();
     database_.Close();
     log_.Info("pelora-server stopped");
     return 0;

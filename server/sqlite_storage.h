@@ -5,7 +5,10 @@
 #include "database.h"
 #include "storage.h"
 
+#include <condition_variable>
+#include <mutex>
 #include <string>
+#include <vector>
 
 namespace server {
 
@@ -38,8 +41,23 @@ public:
     StoreResult Usage(const std::string& user, std::uint64_t& bytes, std::uint64_t& files) override;
 
 private:
+    struct PendingAdd {
+        const FileRecord* record;
+        std::uint64_t maxBytes;
+        std::uint64_t maxFiles;
+        StoreResult result = StoreResult::Failed;
+        bool done = false;
+    };
+    void CommitBatch(const std::vector<PendingAdd*>& batch);
     StoreResult Insert(const FileRecord& record);
+
     Database& database_;
+    // Group commit: records added at about the same time share one transaction, and so one
+    // flush of the database. The first caller to find no commit under way commits for all.
+    std::mutex batchMutex_;
+    std::condition_variable batchDone_;
+    std::vector<PendingAdd*> waiting_;
+    bool committing_ = false;
 };
 
 } // namespace server
