@@ -90,7 +90,8 @@ bool Server::Start(std::string& error) {
     log_.SetLevel(options_.logLevel);
     log_.SetRotation(options_.logRotateBytes, options_.logKeep);
     WarnOfWeakHashing();
-    if (!OpenServerDatabase(database_, layout_.database, error))
+    if (!OpenServerDatabase(database_, layout_.database, error) ||
+        !readDatabase_.Open(layout_.database, error))
         return false;
 
     SealKeys keys;
@@ -204,6 +205,7 @@ int Server::Run() {
         thread.join();
     workers_.join();
     disk_.join();
+    readDatabase_.Close();
     database_.Close();
     log_.Info("pelora-server stopped");
     return 0;

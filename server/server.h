@@ -68,8 +68,9 @@ private:
     DataLayout layout_;
     Log log_;
     Database database_;
+    Database readDatabase_; // look-ups of file records, beside the writes
     SqliteAccountStore accountStore_{database_};
-    SqliteFileRecordStore fileRecords_{database_};
+    SqliteFileRecordStore fileRecords_{database_, readDatabase_};
     PasswordHasher hasher_;
     LoginThrottle throttle_;
     RateLimit creations_;

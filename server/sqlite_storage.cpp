@@ -109,9 +109,9 @@ StoreResult SqliteAccountStore::Count(std::uint64_t& accounts) {
 StoreResult SqliteFileRecordStore::FindSame(const std::string& user, const std::string& offeredName,
                                             std::uint64_t size, const std::string& sha256,
                                             FileRecord& record) {
-    auto lock = database_.Lock();
-    Statement find(database_, "SELECT stored_name, received_at FROM files WHERE user = ?1 AND "
-                              "offered_name = ?2 AND size = ?3 AND sha256 = ?4 LIMIT 1");
+    auto lock = reader_.Lock();
+    Statement find(reader_, "SELECT stored_name, received_at FROM files WHERE user = ?1 AND "
+                            "offered_name = ?2 AND size = ?3 AND sha256 = ?4 LIMIT 1");
     find.Bind(1, user)
         .Bind(2, offeredName)
         .Bind(3, static_cast<std::int64_t>(size))
@@ -134,8 +134,8 @@ StoreResult SqliteFileRecordStore::FindSame(const std::string& user, const std::
 
 StoreResult SqliteFileRecordStore::StoredNameTaken(const std::string& user,
                                                    const std::string& storedName, bool& taken) {
-    auto lock = database_.Lock();
-    Statement find(database_, "SELECT 1 FROM files WHERE user = ?1 AND stored_name = ?2");
+    auto lock = reader_.Lock();
+    Statement find(reader_, "SELECT 1 FROM files WHERE user = ?1 AND stored_name = ?2");
     find.Bind(1, user).Bind(2, storedName);
     Statement::Step step = find.Next();
     if (step == Statement::Step::Failed || step == Statement::Step::Constraint)
@@ -218,9 +218,8 @@ StoreResult SqliteFileRecordStore::Insert(const FileRecord& record) {
 
 StoreResult SqliteFileRecordStore::Usage(const std::string& user, std::uint64_t& bytes,
                                          std::uint64_t& files) {
-    auto lock = database_.Lock();
-    Statement usage(database_,
-                    "SELECT COALESCE(SUM(size), 0), COUNT(*) FROM files WHERE user = ?1");
+    auto lock = reader_.Lock();
+    Statement usage(reader_, "SELECT COALESCE(SUM(size), 0), COUNT(*) FROM files WHERE user = ?1");
     usage.Bind(1, user);
     if (usage.Next() != Statement::Step::Row)
         return StoreResult::Failed;
