@@ -146,7 +146,7 @@ const std::vector<Option>& Options() {
         {"handshake-timeout", "SECONDS",
          "time from a connection to its Hello, TLS handshake included (default 10)",
          Seconds(&ServerOptions::handshakeTimeout, 0.05)},
-        {"login-timeout", "SECONDS", "time from a connection to its login (default 60)",
+        {"login-timeout", "SECONDS", "time from a connection to its login (default 300)",
          Seconds(&ServerOptions::loginTimeout, 0.05)},
         {"frame-timeout", "SECONDS",
          "time for a whole message to arrive once its first byte has (default 20)",
