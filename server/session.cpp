@@ -18,6 +18,9 @@ namespace {
 
 // How long a closing connection waits for its goodbye to leave and the client to hang up.
 constexpr auto kLingerTime = std::chrono::seconds(1);
+// ...and when it was closed for reading too slowly: its goodbye waits behind what the system
+// holds for it already.
+constexpr auto kSlowLingerTime = std::chrono::seconds(5);
 // Frames gathered into one write.
 constexpr std::size_t kWriteBatchBytes = 64 * 1024;
 // Reads before and after the login; the largest frame a client may send before its login
@@ -216,6 +219,7 @@ bool Session::Send(wire::FrameType type, const google::protobuf::MessageLite& me
         // that is merely slow still gets it before the linger time ends.
         queue_.clear();
         queuedBytes_ = 0;
+        slowReader_ = true;
         Close("too slow", "The connection did not take the server's messages fast enough.");
         return false;
     }
@@ -286,7 +290,7 @@ void Session::ArmTimer() {
             deadline = std::min(deadline, frameStart_ + Seconds(context_.options.frameTimeout));
         break;
     case Phase::Closing:
-        deadline = phaseStart_ + kLingerTime;
+        deadline = phaseStart_ + (slowReader_ ? kSlowLingerTime : kLingerTime);
         break;
     case Phase::Closed:
         return;
@@ -375,6 +379,9 @@ void Session::Close(const std::string& why, const std::string& goodbye) {
     timer_.cancel();
     ArmTimer();
     Flush();
+    // What still comes is read and dropped meanwhile: a client blocked sending reaches its
+    // reading, and so the goodbye.
+    Drain();
 }
 
 // Closes at once, without a goodbye: the client is gone or not worth waiting for.

@@ -147,6 +147,7 @@ private:
     std::size_t queuedBytes_ = 0;
     std::string writing_; // the bytes of the write under way; empty when none
     bool flushThenEnd_ = false;
+    bool slowReader_ = false; // closed for reading too slowly: a longer linger
     // Arrivals, departures and positions wait here, newest of each member only, until they
     // are due (at most one batch per relay interval) and the connection can take them.
     std::map<std::uint32_t, pelora::wire::Member> pendingJoins_;
