@@ -19,7 +19,7 @@
 #include "data_server.h"
 
 #include "drive.h"
-#include "format_text.h"
+#include "engine/format_text.h"
 #include "network_object.h"
 #include "platform/file_system.h"
 #include "platform/window_system.h"

@@ -1,15 +1,22 @@
 // The engine services the launcher calls, each an engine object made by class name through
 // the kernel: the script server, the graphics server, string variables, the data server,
 // the network object, the landmark information and the label widget. Declared here,
-// implemented in engine/; tests register their own classes under these names.
+// implemented by the runtime in engine/; tests register their own classes under these names.
 #pragma once
 
 #include "kernel.h"
 
 #include <map>
+#include <memory>
 #include <string>
 #include <unordered_set>
 #include <vector>
+
+// A new kernel with the engine runtime's classes registered (script, graphics and data servers,
+// scene objects, the drive, the network object): what the launcher's bootstrap makes. Defined
+// by the runtime (engine/), which a program links to use it; a kernel made plainly knows only
+// "nroot" and the classes added to it, and needs no more than the kernel library.
+std::unique_ptr<nKernelServer> NewRuntimeKernel();
 
 // Script server, class "ntclserver", at /sys/servers/script.
 class nScriptServer : public nRoot {
