@@ -4,6 +4,7 @@
 #include "data_server.h"
 #include "drive.h"
 #include "engine/kernel.h"
+#include "engine/services.h"
 #include "fakes.h"
 
 #include <gtest/gtest.h>
@@ -41,7 +42,7 @@ protected:
     void Restart() {
         data = nullptr;
         kernel.reset();
-        kernel = std::make_unique<nKernelServer>();
+        kernel = NewRuntimeKernel();
         data = dynamic_cast<plDataServer*>(kernel->New("pldata", "/sys/servers/data"));
         ASSERT_NE(data, nullptr);
     }
@@ -188,21 +189,6 @@ TEST(ProgressFile, MalformedTexts_AreRefusedWithTheReason) {
     EXPECT_FALSE(ParseProgress("level=11\nseconds=4\ndrives=1\n", read, error));
     EXPECT_FALSE(ParseProgress("level=2\nseconds=4\ndrives=1\nbonus=9\n", read, error));
     EXPECT_NE(error.find("bonus"), std::string::npos);
-}
-
-TEST(UserFolders, GuestAnyCaseAndUnsafeNames) {
-    EXPECT_EQ(UserFolderName("GuEsT"), "guest");
-    EXPECT_EQ(UserFolderName("Ann Lee"), "Ann Lee");
-    EXPECT_EQ(UserFolderName("Zo\xc3\xab"), "Zo\xc3\xab");
-    EXPECT_EQ(UserFolderName("Zo\xeb"), ""); // not UTF-8
-    EXPECT_EQ(UserFolderName(std::string(119, 'n')), std::string(119, 'n'));
-    EXPECT_EQ(UserFolderName(std::string(120, 'n')), "");
-    EXPECT_EQ(UserFolderName("esc\x1b"), "");
-    EXPECT_EQ(UserFolderName(""), "");
-    EXPECT_EQ(UserFolderName(".."), "");
-    EXPECT_EQ(UserFolderName("../ann"), "");
-    EXPECT_EQ(UserFolderName("a\\b"), "");
-    EXPECT_EQ(UserFolderName("a\nb"), "");
 }
 
 // ---- progress across drives and restarts --------------------------------------------------
