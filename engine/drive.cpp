@@ -113,10 +113,14 @@ bool nWorld::Load(const std::string& path, std::string& error) {
     }
     WorldLayout layout;
     std::string why;
-    if (!ParseWorldLayout(text, layout, why)) {
+    std::vector<std::string> warnings;
+    if (!ParseWorldLayout(text, layout, why, &warnings)) {
         error = "bad world layout " + resolved + ", " + why;
         return false;
     }
+    // A bad optional value leaves its default: the world loads, and the log says where.
+    for (const auto& warning : warnings)
+        n_printf("WARN: world layout %s, %s\n", resolved.c_str(), warning.c_str());
     layout_ = std::move(layout);
     loaded_ = true;
     return true;
