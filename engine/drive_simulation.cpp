@@ -71,8 +71,10 @@ std::vector<std::string> DriveSimulation::Step(double dt, DriveInput input) {
     Vec2 newAxis{axis_.x + dir.x * travel, axis_.y + dir.y * travel};
 
     bool blocked = false;
+    speed_ = 0;
     if (!Blocked(CentreFor(newAxis, newHeading))) {
         distance_ += std::abs(travel);
+        speed_ = dt > 0 ? travel / dt : 0;
         axis_ = newAxis;
         heading_ = newHeading;
     } else if (forward != 0 || turn != 0) {

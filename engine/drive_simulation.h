@@ -37,6 +37,8 @@ public:
     Vec2 Axis() const { return axis_; }
     double Heading() const { return heading_; }
     double Distance() const { return distance_; }
+    // Metres per second in the last step, negative backwards (0 when stopped by a wall).
+    double Speed() const { return speed_; }
     int Collisions() const { return collisions_; }
     double Elapsed() const { return elapsed_; }
     bool Touching() const { return touching_; }
@@ -54,6 +56,7 @@ private:
     Vec2 axis_;
     double heading_;
     double distance_ = 0;
+    double speed_ = 0;
     int collisions_ = 0;
     double elapsed_ = 0;
     bool touching_ = false;
