@@ -64,3 +64,12 @@ private:
     std::unordered_set<std::string> reachedNames_; // the same, for O(1) look-ups
     std::vector<char> landmarkDone_;               // per layout landmark: its name is reached
 };
+
+// Whether a chair's seat centre at `centre` is clear of the floor's edges and every wall.
+bool ChairFits(const WorldLayout& layout, Vec2 centre);
+
+// Chairs that join a shared world are spread around its start: the start when no other chair
+// stands within kSpawnSpacing of it, else the nearest clear place on rings around it.
+constexpr double kSpawnSpacing = 1.2; // metres between seat centres
+constexpr int kSpawnRings = 6;
+Vec2 SpreadStart(const WorldLayout& layout, const std::vector<Vec2>& others);

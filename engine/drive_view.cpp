@@ -446,6 +446,8 @@ void RunWithWindow(nKernelServer* kernel, DriveSimulation& simulation, const Win
     clock.start();
     qint64 last = 0;
     ConnectionWatch connection(kernel);
+    JoystickInput stick(drive.stick);
+    std::string driving = "Keyboard"; // the input that last moved the chair
     int collisions = simulation.Collisions();
     qint64 flashStart = -1;
     QTimer timer;
@@ -463,7 +465,17 @@ void RunWithWindow(nKernelServer* kernel, DriveSimulation& simulation, const Win
                 done += step;
             }
         } else {
-            report(simulation.Advance(dt, view.Input()));
+            // The keys while one is held, else the stick: both work side by side.
+            stick.Poll();
+            DriveInput keys = view.Input();
+            bool keysHeld = keys.forward != 0 || keys.turn != 0;
+            if (keysHeld)
+                driving = "Keyboard";
+            else if (stick.Active())
+                driving = stick.DeviceName();
+            else if (!stick.HasDevice() && driving != "Keyboard")
+                driving = "Keyboard"; // the stick was pulled out
+            report(simulation.Advance(dt, keysHeld ? keys : stick.Demand()));
         }
         HudState& hud = view.Hud();
         if (simulation.Collisions() != collisions) {
@@ -472,7 +484,10 @@ void RunWithWindow(nKernelServer* kernel, DriveSimulation& simulation, const Win
         }
         hud.collisionFlash =
             flashStart < 0 ? 0 : std::max(0.0, 1.0 - (now - flashStart) / kCollisionFlashMs);
-        hud.input = autoSeconds > 0 ? "self-driving" : "Keyboard";
+        hud.input = autoSeconds > 0 ? "self-driving"
+                    : driving == "Keyboard" && stick.HasDevice()
+                        ? "Keyboard (" + stick.DeviceName() + " ready)"
+                        : driving;
         connection.Update(hud);
         view.Refresh();
         if (autoSeconds > 0 && simulation.Elapsed() + 1e-9 >= autoSeconds)
