@@ -32,7 +32,7 @@ protected:
         home.WriteFile("worlds/Yard/meshes/layout.txt",
                        "name The Yard\nsize 30 10\nstart 2 5 0\nwall 20 0 20 10\n"
                        "landmark 10 5 0.5 Gate\n");
-        kernel = std::make_unique<nKernelServer>();
+        kernel = NewRuntimeKernel();
         kernel->fileServer->DefineAssign("meshes", (home / "worlds/Yard/meshes").c_str());
         std::string result;
         nRoot* world = kernel->New("nworld", "/usr/share/scene/world");
