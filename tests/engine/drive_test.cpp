@@ -1,10 +1,13 @@
 // The drive: layout files, the wheelchair simulation (movement, walls, landmarks, speed and
 // axis), whole drives through "nworld" and "/observer.start" with and without a window, and
 // the default home's scripts, vehicles and worlds driven end to end.
+#include "autopilot.h"
 #include "drive.h"
+#include "drive_simulation.h"
 #include "engine/kernel.h"
 #include "engine/services.h"
 #include "fakes.h"
+#include "peer_avatars.h"
 #include "scene_objects.h"
 
 #include <QApplication>
@@ -15,6 +18,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -199,7 +204,6 @@ TEST(DriveSimulationAutoPilot, WallAhead_TurnsAwayAndDrivesOn) {
 class DriveRun : public ::testing::Test {
 protected:
     void SetUp() override {
-        ResetDriveFiguresForTesting();
         SetDriveDisplayForTesting(0);
         plLandmarkInformation::resetForTesting();
         home.WriteFile("worlds/Yard/meshes/layout.txt",
@@ -221,6 +225,11 @@ protected:
         std::string result;
         EXPECT_EQ(world->Call("load", {"meshes:layout.txt"}, result), nCallStatus::Ok) << result;
         return world;
+    }
+
+    // The figures of the last drive of the observer at /observer.
+    const DriveFigures& LastDriveFigures() const {
+        return dynamic_cast<nObserver&>(*kernel->Lookup("/observer")).LastFigures();
     }
 
     nCallStatus Observer(const std::string& method, std::vector<std::string> args = {}) {
@@ -360,7 +369,6 @@ namespace {
 class DefaultHome : public ::testing::Test {
 protected:
     void SetUp() override {
-        ResetDriveFiguresForTesting();
         SetDriveDisplayForTesting(0);
         std::filesystem::copy(std::filesystem::path(PELORA_SOURCE_DIR) / "home", home.path(),
                               std::filesystem::copy_options::recursive);
@@ -372,6 +380,10 @@ protected:
         ASSERT_TRUE(script->RunScript("apps/pelox/scripts/startup.tcl", result)) << result;
     }
     void TearDown() override { SetDriveDisplayForTesting(-1); }
+    // The figures of the last drive of the observer at /observer.
+    const DriveFigures& LastDriveFigures() const {
+        return dynamic_cast<nObserver&>(*kernel->Lookup("/observer")).LastFigures();
+    }
 
     std::string Run(const std::string& command) {
         std::string result;
@@ -518,4 +530,37 @@ TEST_F(DriveRun, WindowedDrive_ArrowKeyDrivesForward) {
     ASSERT_EQ(Observer("start"), nCallStatus::Ok) << last;
     EXPECT_GT(LastDriveFigures().distanceMetres, 0.0);
     EXPECT_EQ(LastDriveFigures().collisions, 0);
+}
+
+TEST_F(DriveRun, SetJoystick_KeepsTheUsersChoicesAndTheDefaultForABadOne) {
+    ASSERT_EQ(Observer("setjoystick", {"0.25", "true", "", "1"}), nCallStatus::Ok) << last;
+    EXPECT_DOUBLE_EQ(observer->stick.deadZone, 0.25);
+    EXPECT_TRUE(observer->stick.swapAxes);
+    EXPECT_FALSE(observer->stick.invertForward);
+    EXPECT_TRUE(observer->stick.invertTurn);
+
+    ASSERT_EQ(Observer("setjoystick", {"lots", "", "", ""}), nCallStatus::Ok) << last;
+    EXPECT_DOUBLE_EQ(observer->stick.deadZone, 0.15);
+    EXPECT_TRUE(log.Contains("WARN: joystick setting joystick-dead-zone 'lots'"));
+
+    EXPECT_EQ(Observer("setjoystick", {"1", "2", "3", "4", "5"}), nCallStatus::Error);
+}
+
+TEST_F(DriveRun, SharedWorldWithAChairOnTheStart_StartsBesideIt) {
+    LoadWorld();
+    kernel->New("nroot", "/usr/share/scene/peers");
+    auto* peer =
+        dynamic_cast<plPeerAvatar*>(kernel->New("plpeeravatar", "/usr/share/scene/peers/7"));
+    ASSERT_NE(peer, nullptr);
+    peer->motion.Add({2, 5, 0}, 1.0, 0); // standing on the start
+    ASSERT_EQ(Observer("setautodrive", {"0.1"}), nCallStatus::Ok);
+    ASSERT_EQ(Observer("start"), nCallStatus::Ok) << last;
+    double x = 0, y = 0;
+    int found = 0;
+    for (const auto& line : log.lines)
+        found += std::sscanf(line.c_str(), "Drive started in The Yard (self-driving) at %lf %lf",
+                             &x, &y) == 2;
+    ASSERT_EQ(found, 1);
+    EXPECT_GE(std::hypot(x - 2, y - 5), kSpawnSpacing - 1e-9) << x << " " << y;
+    EXPECT_LE(std::hypot(x - 2, y - 5), 2 * kSpawnSpacing) << x << " " << y;
 }

@@ -5,9 +5,11 @@
 
 #include "data_server.h"
 #include "drive.h"
+#include "drive_hud.h"
 
 #include <QApplication>
 #include <QImage>
+#include <QTest>
 #include <QTimer>
 #include <QWidget>
 
@@ -21,7 +23,6 @@ class NetworkDrive : public NetworkServerFixture {
 protected:
     void SetUp() override {
         NetworkServerFixture::SetUp();
-        ResetDriveFiguresForTesting();
         plLandmarkInformation::resetForTesting();
         home.WriteFile("worlds/Yard/meshes/layout.txt", "name The Yard\nsize 20 10\nstart 2 5 0\n");
         kernel->fileServer->DefineAssign("meshes", (home / "worlds/Yard/meshes").c_str());
@@ -32,6 +33,10 @@ protected:
         SetDriveDisplayForTesting(-1);
         plLandmarkInformation::resetForTesting();
         NetworkServerFixture::TearDown();
+    }
+    // The figures of the last drive of the observer at /observer.
+    const DriveFigures& LastDriveFigures() const {
+        return dynamic_cast<nObserver&>(*kernel->Lookup("/observer")).LastFigures();
     }
 
     // Ann and bob logged in and in the world Park, bob standing at (12, 5).
@@ -133,6 +138,33 @@ TEST_F(NetworkDrive, ServerLostDuringADrive_StateSaysSoWhenTheDriveEnds) {
     EXPECT_EQ(State(), "lost");
     EXPECT_TRUE(PeerAvatars(kernel.get()).empty());
     EXPECT_NE(Run("net::leave").substr(0, 1), "0");
+}
+
+TEST_F(NetworkDrive, ServerLostDuringADrive_TheHudSaysSoWhileTheDriveGoesOn) {
+    OtherEngine bob(server.Port());
+    ASSERT_NO_FATAL_FAILURE(BothInTheWorld(bob));
+    SetDriveDisplayForTesting(1);
+    bool online = false, killed = false, told = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        QWidget* window = DriveWindow();
+        if (!window)
+            return;
+        std::string hud = window->accessibleDescription().toStdString();
+        if (!killed && hud.find("Server: online.") != std::string::npos) {
+            online = true;
+            killed = true;
+            SignalServer(SIGKILL);
+        } else if (killed && hud.find(kConnectionLostText) != std::string::npos && !told) {
+            told = true;
+            QTest::keyClick(window, Qt::Key_Escape); // the drive went on until now
+        }
+    });
+    poll.start(20);
+    Run("/observer.setsummary false; /observer.setautodrive 20; /observer.start");
+    EXPECT_TRUE(online);
+    EXPECT_TRUE(told);
+    EXPECT_EQ(State(), "lost");
 }
 
 } // namespace
