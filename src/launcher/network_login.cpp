@@ -43,7 +43,7 @@ char ReplyCode(bool answered, const std::string& reply) {
 }
 
 bool NetworkStarted() {
-    return RunCommand("return $network_started") == "true";
+    return RunCommand("info exists network_started") == "1";
 }
 
 bool Connected() {
