@@ -65,8 +65,8 @@ Server::Server(const ServerOptions& options)
       presence_(options.maxUsers), worlds_(wire::kMaxWorldMembers),
       files_(layout_.users, fileRecords_, Limits(options)), workers_(WorkerCount(options)),
       io_(static_cast<int>(options.ioThreads)) {
-    context_.reset(new ServerContext{options_, log_, accounts_, files_, hasher_, throttle_,
-                                     creations_, presence_, worlds_, workers_, sessions_});
+    context_.reset(new ServerContext{options_, log_, accounts_, files_, presence_, worlds_,
+                                     workers_, sessions_});
 }
 
 Server::~Server() {
@@ -79,6 +79,7 @@ bool Server::Start(std::string& error) {
     if (!log_.Open(layout_.log, error))
         return false;
     log_.SetLevel(options_.logLevel);
+    log_.SetRotation(options_.logRotateBytes, options_.logKeep);
     if (!OpenServerDatabase(database_, layout_.database, error))
         return false;
 
@@ -138,7 +139,7 @@ bool Server::Start(std::string& error) {
         return false;
     }
     std::uint64_t accounts = 0;
-    accounts_.Count(accounts);
+    accountStore_.Count(accounts);
     log_.Info("pelora-server started: listening on " + ListenAddress() + ", data in " +
               options_.dataDir + ", " + std::to_string(accounts) + " accounts, certificate " +
               summary);
@@ -199,18 +200,41 @@ void Server::Accept() {
         }
         acceptErrorLogged_ = false;
         std::size_t count = sessions_.Count();
+        asio::error_code code;
+        auto remote = socket.remote_endpoint(code);
+        std::string address = code ? "unknown address" : remote.address().to_string();
         if (count >= options_.maxConnections + kFullNoticeSlack) {
             asio::error_code ignored;
             socket.close(ignored);
+        } else if (sessions_.CountFrom(address) >= options_.maxConnectionsPerAddress) {
+            // No TLS, no words: an address past its share gets nothing to hold on to.
+            asio::error_code ignored;
+            socket.close(ignored);
+            NoteAddressRefusal(address);
         } else {
             auto session =
                 std::make_shared<Session>(*context_, std::move(socket), tls_, nextSessionId_++,
                                           count >= options_.maxConnections);
-            sessions_.Add(session->Id(), session);
+            sessions_.Add(session->Id(), session, address);
             session->Start();
         }
         Accept();
     });
+}
+
+// Logs the first connection refused for its address's limit, then at most one line a minute
+// with the count since.
+void Server::NoteAddressRefusal(const std::string& address) {
+    auto now = std::chrono::steady_clock::now();
+    ++addressRefusals_;
+    if (addressRefusals_ > 1 && now - addressRefusalLogged_ < std::chrono::minutes(1))
+        return;
+    log_.Info("refused " + std::to_string(addressRefusals_) + " connection" +
+              (addressRefusals_ == 1 ? "" : "s") + " past the limit of " +
+              std::to_string(options_.maxConnectionsPerAddress) +
+              " from one address (the last from " + address + ")");
+    addressRefusals_ = 0;
+    addressRefusalLogged_ = now;
 }
 
 void Server::BeginShutdown(const std::string& why) {
@@ -245,14 +269,28 @@ void Server::WaitForSessions() {
     });
 }
 
-void SessionTable::Add(std::uint64_t id, const std::weak_ptr<Session>& session) {
+void SessionTable::Add(std::uint64_t id, const std::weak_ptr<Session>& session,
+                       const std::string& address) {
     std::lock_guard lock(mutex_);
-    sessions_[id] = session;
+    if (sessions_.try_emplace(id, Entry{session, address}).second)
+        ++perAddress_[address];
 }
 
 void SessionTable::Remove(std::uint64_t id) {
     std::lock_guard lock(mutex_);
-    sessions_.erase(id);
+    auto found = sessions_.find(id);
+    if (found == sessions_.end())
+        return;
+    auto from = perAddress_.find(found->second.address);
+    if (from != perAddress_.end() && --from->second == 0)
+        perAddress_.erase(from);
+    sessions_.erase(found);
+}
+
+std::size_t SessionTable::CountFrom(const std::string& address) const {
+    std::lock_guard lock(mutex_);
+    auto found = perAddress_.find(address);
+    return found == perAddress_.end() ? 0 : found->second;
 }
 
 std::size_t SessionTable::Count() const {
@@ -265,8 +303,8 @@ void SessionTable::ForEach(
     std::vector<std::shared_ptr<Session>> live;
     {
         std::lock_guard lock(mutex_);
-        for (const auto& [id, weak] : sessions_)
-            if (auto session = weak.lock())
+        for (const auto& [id, entry] : sessions_)
+            if (auto session = entry.session.lock())
                 live.push_back(session);
     }
     for (const auto& session : live)
