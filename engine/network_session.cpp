@@ -119,11 +119,12 @@ void NetworkSession::Close(const std::string& reason) {
     DropSocket();
 }
 
-bool NetworkSession::Send(wire::FrameType type, const google::protobuf::MessageLite& message) {
+bool NetworkSession::Send(wire::FrameType type, const google::protobuf::MessageLite& message,
+                          std::uint32_t requestId) {
     if (!socket_ || (phase_ != Phase::Ready && type != wire::FrameType::Hello))
         return false;
     std::string bytes;
-    if (!wire::AppendMessage(bytes, type, message)) {
+    if (!wire::AppendMessage(bytes, type, message, requestId)) {
         n_printf("ERROR: Network: a %s message did not fit one frame; not sent\n",
                  wire::FrameTypeName(std::uint16_t(type)).c_str());
         return false;

@@ -133,7 +133,8 @@ private:
     wire::FrameDecoder decoder_{wire::Sender::Client};
     std::array<char, 16 * 1024> readBuffer_{};
     bool reading_ = false;
-    bool busy_ = false; // a worker has this session's request; frames wait
+    bool busy_ = false;           // a worker has this session's request; frames wait
+    std::uint32_t requestId_ = 0; // of the request being answered; its replies echo it
     unsigned faults_ = 0;
 
     // writing
