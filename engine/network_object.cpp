@@ -307,7 +307,8 @@ void plNetworkObject::OnSessionFailed(ConnectFailure failure, const std::string&
         return;
     }
     SetLink(Link::NotConnected);
-    SetVar("::net::wv_connect", "1 " + reason);
+    // 2: the server is not the one this computer knows; the launcher says so in words.
+    SetVar("::net::wv_connect", (failure == ConnectFailure::NotTrusted ? "2 " : "1 ") + reason);
 }
 
 void plNetworkObject::OnSessionLost(const std::string& reason) {

@@ -84,6 +84,8 @@ private:
     void OnDisconnected(unsigned generation);
     void OnReadyRead(unsigned generation);
     void OnPingTick();
+    // Takes the sealing key of the greeting; false (the attempt failed) when it is refused.
+    bool TakeSealKey(const std::string& key);
     void Dispatch(const wire::Frame& frame);
     void HandleHelloReply(const wire::Frame& frame);
 

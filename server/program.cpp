@@ -79,6 +79,13 @@ int OpenData(const ServerOptions& options, const std::string& target) {
         std::fprintf(stderr, "pelora-server: %s\n", problem.c_str());
     std::printf("Opened %zu sealed files and copied %zu other files into %s.\n", report.opened,
                 report.copied, target.c_str());
+    // Sent by a launcher that did not yet know the server's key: their content crossed the
+    // network sealed only by TLS and lay on disk as it came.
+    if (!report.unsealed.empty()) {
+        std::printf("%zu files arrived unsealed:\n", report.unsealed.size());
+        for (const std::string& name : report.unsealed)
+            std::printf("  %s\n", name.c_str());
+    }
     if (!report.problems.empty()) {
         std::printf("%zu files could not be opened (see above).\n", report.problems.size());
         return 1;

@@ -126,6 +126,7 @@ OpenDataReport OpenDataFiles(const std::string& usersFolder, const SealKeys& key
                 }
             } else {
                 plain = std::move(bytes);
+                report.unsealed.push_back(user + "/" + name);
             }
             if (!MakeFolders(to, 0700, error) ||
                 !WriteFileDurably(JoinPath(to, outName), plain, 0600, error)) {

@@ -27,6 +27,7 @@ struct OpenDataReport {
     std::size_t opened = 0;            // sealed files decrypted
     std::size_t copied = 0;            // files that were not sealed, copied as they are
     std::vector<std::string> problems; // one sentence per file that could not be opened
+    std::vector<std::string> unsealed; // "user/name" of each data file that came unsealed
 };
 
 // For every user folder under `usersFolder`, writes each received file into

@@ -51,6 +51,7 @@ struct ServerContext {
     WorldRegistry& worlds;
     asio::thread_pool& workers;
     SessionTable& sessions;
+    std::string sealPublicKey; // the 32 bytes launchers seal data files to; set at start
 };
 
 } // namespace server

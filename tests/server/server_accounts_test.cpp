@@ -33,6 +33,18 @@ TEST_F(ServerTest, HelloIsWelcomedWithTheServersLimits) {
     EXPECT_EQ(reply.idle_timeout_seconds(), 40u);
     EXPECT_EQ(reply.ping_interval_seconds(), 10u);
     EXPECT_EQ(reply.max_file_bytes(), 1024u * 1024);
+    // The key launchers seal data files to, given over the pinned connection.
+    std::string output;
+    ASSERT_EQ(RunProgram({PELORA_SERVER_PROGRAM, "--config", "/dev/null", "--data-dir", DataDir(),
+                          "--print-public-key"},
+                         output),
+              0);
+    std::string hex;
+    for (unsigned char c : reply.seal_public_key()) {
+        hex += "0123456789abcdef"[c >> 4];
+        hex += "0123456789abcdef"[c & 15];
+    }
+    EXPECT_EQ(hex + "\n", output);
 }
 
 TEST_F(ServerTest, UnversionedOrNewerClientIsToldToUpdateAndClosed) {
