@@ -44,13 +44,14 @@ std::string plNetworkObject::Login(Request kind, const std::string& name,
 // connection plain whatever the old answer is (the server answers a logout without a login
 // all the same); the old login's success then needs no logout of its own.
 void plNetworkObject::UndoAbandonedLogins() {
-    const auto& logins = pending_[Request::Login];
+    const auto& logins = pending_.Of(Request::Login);
     if (logins.size() <= undoneLogins_ ||
-        std::find(logins.begin(), logins.end(), false) != logins.end())
+        std::any_of(logins.begin(), logins.end(),
+                    [](const auto& login) { return !login.abandoned; }))
         return;
     const std::size_t undone = logins.size();
     if (SendRequest(Request::Logout, wire::FrameType::Logout, pelora::wire::Logout())) {
-        pending_[Request::Logout].back() = true;
+        pending_.Of(Request::Logout).back().abandoned = true;
         undoneLogins_ = undone;
     }
 }
@@ -85,7 +86,7 @@ std::string plNetworkObject::Users() {
 void plNetworkObject::HandleLoginReply(const wire::Frame& frame) {
     bool abandoned = false;
     const bool undone = undoneLogins_ > 0;
-    if (!TakePending(Request::Login, abandoned))
+    if (!TakePending(Request::Login, frame, abandoned))
         return;
     pelora::wire::LoginReply reply;
     if (!ReadFrame(frame, reply)) {
@@ -104,7 +105,7 @@ void plNetworkObject::HandleLoginReply(const wire::Frame& frame) {
             n_printf("Network: a login that was no longer awaited succeeded; logging out\n");
             if (!undone &&
                 SendRequest(Request::Logout, wire::FrameType::Logout, pelora::wire::Logout()))
-                pending_[Request::Logout].back() = true;
+                pending_.Of(Request::Logout).back().abandoned = true;
             return;
         }
         userName_ = reply.name();
@@ -130,7 +131,7 @@ void plNetworkObject::HandleLoginReply(const wire::Frame& frame) {
 
 void plNetworkObject::HandleCreateReply(const wire::Frame& frame) {
     bool abandoned = false;
-    if (!TakePending(Request::Create, abandoned) || abandoned)
+    if (!TakePending(Request::Create, frame, abandoned) || abandoned)
         return;
     pelora::wire::CreateReply reply;
     if (!ReadFrame(frame, reply)) {
@@ -145,13 +146,14 @@ void plNetworkObject::HandleCreateReply(const wire::Frame& frame) {
 }
 
 void plNetworkObject::HandleUsersReply(const wire::Frame& frame) {
-    auto& queue = pending_[Request::Users];
-    if (queue.empty())
+    auto* request = pending_.Find(Request::Users, wire::RequestIdOf(frame));
+    if (!request)
         return;
-    const bool abandoned = queue.front();
+    const bool abandoned = request->abandoned;
+    bool ignored = false;
     pelora::wire::UsersReply reply;
     if (!ReadFrame(frame, reply)) {
-        queue.pop_front();
+        pending_.Take(Request::Users, wire::RequestIdOf(frame), ignored);
         if (!abandoned)
             Answer(Request::Users, "1 the list of users could not be read");
         return;
@@ -162,7 +164,7 @@ void plNetworkObject::HandleUsersReply(const wire::Frame& frame) {
     }
     if (!reply.last())
         return;
-    queue.pop_front();
+    pending_.Take(Request::Users, wire::RequestIdOf(frame), ignored);
     if (!abandoned)
         Answer(Request::Users, "0 " + std::to_string(reply.total()) + " users online");
 }

@@ -27,8 +27,8 @@ std::string plNetworkObject::SendFile(const std::string& user, const std::string
         now = "1 '" + user + "' names no user folder";
     else if (!upload->Open(folder, name, session_.Welcome().max_file_bytes(), error))
         now = "1 " + error;
-    else if (SetVar("::net::ack_file", ""),
-             !session_.Send(wire::FrameType::FileOffer, upload->Offer()))
+    else if (SetVar("::net::ack_file", ""), fileRequestId_ = pending_.NextId(),
+             !session_.Send(wire::FrameType::FileOffer, upload->Offer(), fileRequestId_))
         now = "1 the request could not be sent";
     else {
         // The file's answers are followed by its own stages, not by the request queue.
@@ -55,7 +55,7 @@ void plNetworkObject::PumpFile() {
             CancelFile(error);
             return;
         }
-        if (!session_.Send(wire::FrameType::FileChunk, chunk))
+        if (!session_.Send(wire::FrameType::FileChunk, chunk, fileRequestId_))
             return; // the connection is gone; its loss ends the transfer
         SetVar("::net::file_progress", std::to_string(upload_ ? upload_->Offset() : 0));
     }
@@ -67,6 +67,11 @@ void plNetworkObject::HandleFileReply(const wire::Frame& frame) {
     if (!wire::ParseFrame(frame, reply, problem)) {
         if (fileStage_ != FileStage::None && fileStage_ != FileStage::Cancelling)
             FinishFile(false, "1 the server's answer about the file could not be read");
+        return;
+    }
+    // An answer about an earlier file (one cancelled, say) is not this file's.
+    if (const std::uint32_t id = wire::RequestIdOf(frame); id != 0 && id != fileRequestId_) {
+        n_printf("Network: an answer about an earlier data file was dropped\n");
         return;
     }
     using R = pelora::wire::FileReply;
@@ -144,7 +149,8 @@ void plNetworkObject::CancelFile(const std::string& why) {
         return;
     fileStall_.stop();
     std::string name = upload_ ? upload_->Name() : std::string();
-    if (Ready() && session_.Send(wire::FrameType::FileCancel, pelora::wire::FileCancel())) {
+    if (Ready() &&
+        session_.Send(wire::FrameType::FileCancel, pelora::wire::FileCancel(), fileRequestId_)) {
         fileStage_ = FileStage::Cancelling;
     } else {
         fileStage_ = FileStage::None;

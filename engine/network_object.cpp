@@ -9,6 +9,7 @@
 
 #include "protocol/message_checks.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 
@@ -257,8 +258,7 @@ void plNetworkObject::Abandon(Request kind) {
         CancelFile("the wait for the server ended");
         return;
     }
-    for (auto& abandoned : pending_[kind])
-        abandoned = true;
+    pending_.AbandonAll(kind);
 }
 
 // ---- requests and answers -----------------------------------------------------------------
@@ -266,18 +266,20 @@ void plNetworkObject::Abandon(Request kind) {
 bool plNetworkObject::SendRequest(Request kind, wire::FrameType type,
                                   const google::protobuf::MessageLite& message) {
     SetVar(VarFor(kind), "");
-    if (!session_.Send(type, message))
+    const std::uint32_t id = pending_.NextId();
+    if (!session_.Send(type, message, id))
         return false;
-    pending_[kind].push_back(false);
+    pending_.Add(kind, id);
     return true;
 }
 
-bool plNetworkObject::TakePending(Request kind, bool& abandoned) {
-    auto& queue = pending_[kind];
-    if (queue.empty())
+bool plNetworkObject::TakePending(Request kind, const wire::Frame& reply, bool& abandoned) {
+    const std::uint32_t id = wire::RequestIdOf(reply);
+    if (!pending_.Take(kind, id, abandoned)) {
+        if (id != 0)
+            n_printf("WARN: Network: the server answered request %u, which was not asked\n", id);
         return false;
-    abandoned = queue.front();
-    queue.pop_front();
+    }
     if (kind == Request::Login && undoneLogins_ > 0)
         --undoneLogins_;
     return true;
@@ -305,7 +307,8 @@ void plNetworkObject::OnSessionFailed(ConnectFailure failure, const std::string&
         return;
     }
     SetLink(Link::NotConnected);
-    SetVar("::net::wv_connect", "1 " + reason);
+    // 2: the server is not the one this computer knows; the launcher says so in words.
+    SetVar("::net::wv_connect", (failure == ConnectFailure::NotTrusted ? "2 " : "1 ") + reason);
 }
 
 void plNetworkObject::OnSessionLost(const std::string& reason) {
@@ -317,13 +320,12 @@ void plNetworkObject::OnSessionLostOrClosed(const std::string& why, Link link) {
     refusal_.clear();
     ClearWorld();
     // Every procedure still waiting gets the reason at once instead of its time-out.
-    auto pending = std::move(pending_);
-    pending_.clear();
+    auto pending = pending_.TakeAll();
     undoneLogins_ = 0;
     for (auto& [kind, queue] : pending) {
         bool waiting = false;
-        for (bool abandoned : queue)
-            waiting = waiting || !abandoned;
+        for (const auto& request : queue)
+            waiting = waiting || !request.abandoned;
         if (waiting)
             Answer(kind, kind == Request::Login || kind == Request::Create ? why : "1 " + why);
     }
@@ -349,7 +351,7 @@ void plNetworkObject::OnSessionFrame(const wire::Frame& frame) {
         break;
     case F::LogoutReply: {
         bool abandoned = false;
-        if (!TakePending(Request::Logout, abandoned))
+        if (!TakePending(Request::Logout, frame, abandoned))
             break;
         userName_.clear();
         ClearWorld();
@@ -366,7 +368,7 @@ void plNetworkObject::OnSessionFrame(const wire::Frame& frame) {
         break;
     case F::LeaveReply: {
         bool abandoned = false;
-        if (!TakePending(Request::Leave, abandoned))
+        if (!TakePending(Request::Leave, frame, abandoned))
             break;
         ClearWorld();
         if (!abandoned)
@@ -423,7 +425,7 @@ void plNetworkObject::HandleErrorReply(const wire::Frame& frame) {
         return;
     }
     bool abandoned = false;
-    if (!TakePending(kind, abandoned) || abandoned)
+    if (!TakePending(kind, frame, abandoned) || abandoned)
         return;
     Answer(kind, kind == Request::Login || kind == Request::Create ? text : "1 " + text);
 }

@@ -21,6 +21,7 @@
 #include "file_upload.h"
 #include "network_session.h"
 #include "peer_avatars.h"
+#include "pending_requests.h"
 
 #include <QTimer>
 
@@ -119,8 +120,9 @@ private:
     // Sends a request whose answer goes to the request's variable.
     bool SendRequest(Request kind, wire::FrameType type,
                      const google::protobuf::MessageLite& message);
-    // Takes the oldest outstanding request of the kind; false when none was outstanding.
-    bool TakePending(Request kind, bool& abandoned);
+    // Takes the outstanding request of the kind that the reply answers: the one whose id it
+    // echoes, or from a server that echoes none the oldest; false when none was outstanding.
+    bool TakePending(Request kind, const wire::Frame& reply, bool& abandoned);
     void Answer(Request kind, const std::string& text);
 
     void PumpFile();
@@ -146,7 +148,8 @@ private:
     plnTlsSocket socket_;
     NetworkSession session_;
     Link link_ = Link::NotConnected;
-    std::map<Request, std::deque<bool>> pending_; // per kind, oldest first: abandoned?
+    PendingRequests<Request> pending_;
+    std::uint32_t fileRequestId_ = 0; // the offer's, which its chunks and cancel carry too
     // How many of the oldest pending logins (all abandoned) already have a logout sent after
     // them, which undoes them should they succeed.
     std::size_t undoneLogins_ = 0;

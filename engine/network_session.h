@@ -66,7 +66,9 @@ public:
     void Close(const std::string& reason);
 
     // Queues one frame; false when there is no session or the message does not fit a frame.
-    bool Send(wire::FrameType type, const google::protobuf::MessageLite& message);
+    // `requestId`: the request's id, echoed by the server's reply (0 for none).
+    bool Send(wire::FrameType type, const google::protobuf::MessageLite& message,
+              std::uint32_t requestId = 0);
     // Bytes queued in the socket and not yet handed to the system.
     std::int64_t BytesToWrite() const;
 
@@ -82,6 +84,8 @@ private:
     void OnDisconnected(unsigned generation);
     void OnReadyRead(unsigned generation);
     void OnPingTick();
+    // Takes the sealing key of the greeting; false (the attempt failed) when it is refused.
+    bool TakeSealKey(const std::string& key);
     void Dispatch(const wire::Frame& frame);
     void HandleHelloReply(const wire::Frame& frame);
 

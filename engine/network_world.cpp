@@ -96,7 +96,7 @@ std::string plNetworkObject::Positions() {
 
 void plNetworkObject::HandleJoinReply(const wire::Frame& frame) {
     bool abandoned = false;
-    if (!TakePending(Request::Join, abandoned))
+    if (!TakePending(Request::Join, frame, abandoned))
         return;
     pelora::wire::JoinReply reply;
     std::string problem;
