@@ -3,7 +3,7 @@
 // Each figure is printed beside its floor, the least the same work can cost, measured in the
 // same run: a plain read of the same file (and a plain write for the save), or one pass over
 // the landmarks for the drive. Not a pass/fail test.
-#include "drive.h"
+#include "drive_simulation.h"
 #include "engine/kernel.h"
 #include "engine/services.h"
 #include "platform/file_system.h"

@@ -18,7 +18,6 @@
 // removed only once the sealed one is on disk.
 #include "data_server.h"
 
-#include "drive.h"
 #include "format_text.h"
 #include "network_object.h"
 #include "platform/file_system.h"
@@ -335,8 +334,16 @@ void plDataServer::SetDriveWorld(const char* world) {
 
 void plDataServer::BeginDrive() {
     driveStart_ = Now();
-    figuresAtBegin_ = LastDriveFigures().sequence;
+    driveBegun_ = true;
+    haveFigures_ = false;
     drive_ = DriveRecord{};
+}
+
+void plDataServer::DriveFinished(const DriveFigures& figures) {
+    if (!driveBegun_)
+        return; // a drive the world run did not begin (a script's own): nothing to record
+    figures_ = figures;
+    haveFigures_ = true;
 }
 
 bool plDataServer::WriteProgress(const UserProgress& progress) {
@@ -355,12 +362,13 @@ bool plDataServer::WriteProgress(const UserProgress& progress) {
     return true;
 }
 
-// Takes the figures of the drive that ran since BeginDrive; the disk is written by
+// Takes the figures of the last drive that finished since BeginDrive; the disk is written by
 // SaveDriveData, which counts the drive together with its data file.
 void plDataServer::EndDrive() {
-    const DriveFigures& figures = LastDriveFigures();
-    bool drove = figuresAtBegin_ >= 0 && figures.sequence > figuresAtBegin_;
-    figuresAtBegin_ = -1;
+    bool drove = driveBegun_ && haveFigures_;
+    DriveFigures figures = std::move(figures_);
+    driveBegun_ = haveFigures_ = false;
+    figures_ = DriveFigures{};
     drive_ = DriveRecord{};
     if (!drove) {
         // The world never started (a failing go.tcl, say): nothing was driven, so there is

@@ -3,6 +3,7 @@
 // the server's public key before it is sent.
 #pragma once
 
+#include "drive_figures.h"
 #include "engine/services.h"
 
 #include <cstdint>
@@ -53,6 +54,9 @@ public:
     void SetDriveWorld(const char* world) override;
     void EndDrive() override;
     int GetLevel() override;
+    // The drive object hands each finished drive's figures here; EndDrive keeps the last one
+    // handed since BeginDrive.
+    void DriveFinished(const DriveFigures& figures);
 
     const UserProgress& Progress() const { return progress_; }
     // The user's folder (ending in a separator), "" when no usable user is set.
@@ -74,7 +78,9 @@ private:
     bool progressRead_ = false;    // RefreshUser has read the user's file
     bool progressUnsaved_ = false; // the last rewrite failed; retried at the next step
     std::int64_t driveStart_ = 0;
-    int figuresAtBegin_ = -1; // sequence of the drive figures when BeginDrive ran
+    bool driveBegun_ = false;  // BeginDrive ran and EndDrive has not yet
+    bool haveFigures_ = false; // a drive finished since BeginDrive
+    DriveFigures figures_;     // the last one
 
     struct DriveRecord {
         bool valid = false;

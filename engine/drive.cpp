@@ -1,8 +1,13 @@
-// The drive: the wheelchair simulation, the world and observer objects. The drive window is
-// drive_view.cpp. Without a display, or when the world's go.tcl asks for it, the chair drives
-// itself for a set time so that runs end alone.
+// The world and observer objects. The observer runs a drive: it steps the simulation from the
+// user's demand or the self-driver, lets the drive window show it (drive_view.cpp), reports
+// landmarks and the chair's place to the shared world, and hands the figures to the data
+// server. Without a display, or when the world's go.tcl asks for it, the chair drives itself for
+// a set time so that runs end alone; without a display nothing is drawn.
 #include "drive.h"
 
+#include "autopilot.h"
+#include "data_server.h"
+#include "drive_simulation.h"
 #include "drive_view.h"
 #include "engine/services.h"
 #include "peer_avatars.h"
@@ -13,6 +18,8 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
 
 #include <algorithm>
 #include <chrono>
@@ -26,17 +33,7 @@ constexpr double kMaxSpeedScale = 10.0;
 constexpr double kMaxAxisFeet = 5.0;
 constexpr double kMaxAutoDriveSeconds = 3600.0;
 
-DriveFigures g_lastFigures;
 int g_displayOverride = -1;
-
-double DistanceToSegment(Vec2 p, Vec2 a, Vec2 b) {
-    double dx = b.x - a.x, dy = b.y - a.y;
-    double lengthSquared = dx * dx + dy * dy;
-    double t = lengthSquared > 0 ? ((p.x - a.x) * dx + (p.y - a.y) * dy) / lengthSquared : 0;
-    t = std::clamp(t, 0.0, 1.0);
-    double cx = a.x + t * dx - p.x, cy = a.y + t * dy - p.y;
-    return std::sqrt(cx * cx + cy * cy);
-}
 
 bool ParseNumber(const std::string& text, double& value) {
     char* end = nullptr;
@@ -71,118 +68,34 @@ std::string WhyNoWorld() {
     return "No world is loaded at /usr/share/scene/world.";
 }
 
+// Self-driving without a window, faster than real time, with Qt (and through it the script
+// layer) still serviced.
+void RunHeadless(DriveSimulation& simulation, double seconds, const LandmarkReport& report) {
+    AutoPilot pilot;
+    auto stepOnce = [&] {
+        for (int i = 0; i < 30 && simulation.Elapsed() + 1e-9 < seconds; ++i) {
+            double dt = std::min(DriveSimulation::kStep, seconds - simulation.Elapsed());
+            report(simulation.Advance(dt, pilot.Next(simulation, dt)));
+        }
+    };
+    if (!QCoreApplication::instance()) {
+        while (simulation.Elapsed() + 1e-9 < seconds)
+            stepOnce();
+        return;
+    }
+    QEventLoop loop;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, &loop, [&] {
+        stepOnce();
+        if (simulation.Elapsed() + 1e-9 >= seconds)
+            loop.quit();
+    });
+    timer.start(0);
+    loop.exec();
+}
+
 } // namespace
 
-// ---- simulation ---------------------------------------------------------------------------
-
-DriveSimulation::DriveSimulation(WorldLayout layout, double speedScale, double axisOffsetFeet)
-    : layout_(std::move(layout)), speedScale_(speedScale),
-      axisOffset_(axisOffsetFeet * kFeetToMetres), heading_(layout_.startHeading),
-      landmarkDone_(layout_.landmarks.size(), 0) {
-    // The layout's start is where the seat stands; the axis lies behind or ahead of it.
-    Vec2 dir = Direction(heading_);
-    axis_ = {layout_.start.x + axisOffset_ * dir.x, layout_.start.y + axisOffset_ * dir.y};
-}
-
-Vec2 DriveSimulation::CentreFor(Vec2 axis, double heading) const {
-    Vec2 dir = Direction(heading);
-    return {axis.x - axisOffset_ * dir.x, axis.y - axisOffset_ * dir.y};
-}
-
-Vec2 DriveSimulation::Centre() const {
-    return CentreFor(axis_, heading_);
-}
-
-bool DriveSimulation::Blocked(Vec2 c) const {
-    const double r = kChairRadius;
-    if (c.x < r || c.y < r || c.x > layout_.width - r || c.y > layout_.depth - r)
-        return true;
-    for (const auto& wall : layout_.walls) {
-        if (DistanceToSegment(c, wall.a, wall.b) < r)
-            return true;
-    }
-    return false;
-}
-
-bool DriveSimulation::HasReached(const std::string& landmark) const {
-    return reachedNames_.count(landmark) != 0;
-}
-
-std::vector<std::string> DriveSimulation::Advance(double seconds, DriveInput input) {
-    std::vector<std::string> reached;
-    while (seconds > 1e-9) {
-        double dt = std::min(seconds, kStep);
-        auto now = Step(dt, input);
-        reached.insert(reached.end(), now.begin(), now.end());
-        seconds -= dt;
-    }
-    return reached;
-}
-
-std::vector<std::string> DriveSimulation::Step(double dt, DriveInput input) {
-    elapsed_ += dt;
-    double forward = std::clamp(input.forward, -1.0, 1.0);
-    double turn = std::clamp(input.turn, -1.0, 1.0);
-    double newHeading = heading_ + turn * kTurnRate * dt;
-    Vec2 dir = Direction(newHeading);
-    double travel = forward * kTopSpeed * speedScale_ * dt;
-    Vec2 newAxis{axis_.x + dir.x * travel, axis_.y + dir.y * travel};
-
-    bool blocked = false;
-    if (!Blocked(CentreFor(newAxis, newHeading))) {
-        distance_ += std::abs(travel);
-        axis_ = newAxis;
-        heading_ = newHeading;
-    } else if (forward != 0 || turn != 0) {
-        // Against a wall the chair may still turn on the spot when there is room for it.
-        bool turned = turn != 0 && !Blocked(CentreFor(axis_, newHeading));
-        if (turned)
-            heading_ = newHeading;
-        blocked = forward != 0 || !turned;
-    }
-    // One collision per contact: pressing on against the same wall counts once.
-    if (blocked && !touching_)
-        ++collisions_;
-    touching_ = blocked;
-
-    // Each landmark is looked at until its name is reached, and a name is looked up in a set:
-    // a step stays linear in the landmarks however many are reached at once.
-    std::vector<std::string> reachedNow;
-    Vec2 c = Centre();
-    for (size_t i = 0; i < layout_.landmarks.size(); ++i) {
-        if (landmarkDone_[i])
-            continue;
-        const LayoutLandmark& landmark = layout_.landmarks[i];
-        double dx = c.x - landmark.centre.x, dy = c.y - landmark.centre.y;
-        if (std::sqrt(dx * dx + dy * dy) > landmark.radius + kChairRadius)
-            continue;
-        landmarkDone_[i] = 1;
-        if (reachedNames_.insert(landmark.name).second) {
-            reached_.push_back(landmark.name);
-            reachedNow.push_back(landmark.name);
-        }
-    }
-    return reachedNow;
-}
-
-DriveInput AutoPilot::Next(const DriveSimulation& simulation, double dt) {
-    if (simulation.Touching() && turning_ <= 0)
-        turning_ = 90.0 / DriveSimulation::kTurnRate;
-    if (turning_ > 0) {
-        turning_ -= dt;
-        return {0.0, 1.0};
-    }
-    return {1.0, 0.0};
-}
-
-// ---- figures ------------------------------------------------------------------------------
-
-const DriveFigures& LastDriveFigures() {
-    return g_lastFigures;
-}
-void ResetDriveFiguresForTesting() {
-    g_lastFigures = DriveFigures{};
-}
 void SetDriveDisplayForTesting(int display) {
     g_displayOverride = display;
 }
@@ -325,7 +238,7 @@ bool nObserver::Start(std::string& error) {
         RunHeadless(simulation, autoSeconds, report);
 
     DriveFigures figures;
-    figures.sequence = g_lastFigures.sequence + 1;
+    figures.sequence = lastFigures_.sequence + 1;
     figures.world = worldName;
     figures.startTime = startTime;
     figures.durationSeconds = int(std::lround(simulation.Elapsed()));
@@ -336,7 +249,9 @@ bool nObserver::Start(std::string& error) {
     figures.collisions = simulation.Collisions();
     figures.landmarks = simulation.LandmarksReached();
     figures.others = SharedWorldDriveEnded(kernel);
-    g_lastFigures = figures;
+    lastFigures_ = figures;
+    if (auto* data = dynamic_cast<plDataServer*>(kernel->Lookup("/sys/servers/data")))
+        data->DriveFinished(figures);
     n_printf("Drive ended: %d s, %.1f m, %d collisions, %zu landmarks\n", figures.durationSeconds,
              figures.distanceMetres, figures.collisions, figures.landmarks.size());
     return true;

@@ -3,6 +3,8 @@
 // over the map that the keyboard alone can dismiss.
 #include "drive_view.h"
 
+#include "autopilot.h"
+
 #include "engine/services.h"
 #include "gfx_server.h"
 #include "peer_avatars.h"
@@ -422,30 +424,6 @@ std::string DriveSummaryText(const DriveSimulation& simulation) {
     if (reached.size() > kMaxNamesShown)
         text += " and " + std::to_string(reached.size() - kMaxNamesShown) + " more";
     return text;
-}
-
-void RunHeadless(DriveSimulation& simulation, double seconds, const LandmarkReport& report) {
-    AutoPilot pilot;
-    auto stepOnce = [&] {
-        for (int i = 0; i < 30 && simulation.Elapsed() + 1e-9 < seconds; ++i) {
-            double dt = std::min(DriveSimulation::kStep, seconds - simulation.Elapsed());
-            report(simulation.Advance(dt, pilot.Next(simulation, dt)));
-        }
-    };
-    if (!QCoreApplication::instance()) {
-        while (simulation.Elapsed() + 1e-9 < seconds)
-            stepOnce();
-        return;
-    }
-    QEventLoop loop;
-    QTimer timer;
-    QObject::connect(&timer, &QTimer::timeout, &loop, [&] {
-        stepOnce();
-        if (simulation.Elapsed() + 1e-9 >= seconds)
-            loop.quit();
-    });
-    timer.start(0);
-    loop.exec();
 }
 
 void RunWithWindow(nKernelServer* kernel, DriveSimulation& simulation, const WindowedDrive& drive,

@@ -1,9 +1,10 @@
 // The drive window: the world from above with the chairs in it and the figures of the drive
 // while it runs; at the end either what the drive was or why no world could be loaded, until
-// the user goes on. Also the run without a window, which steps a self-driving chair.
+// the user goes on. It reads the simulation and sets its demand; it knows nothing of the
+// drive object that started it.
 #pragma once
 
-#include "drive.h"
+#include "drive_simulation.h"
 
 #include <functional>
 #include <string>
@@ -21,10 +22,6 @@ struct WindowedDrive {
     double autoSeconds = 0;  // more than 0: the chair drives itself that long
     bool showSummary = true; // at the end, what the drive was, until the user goes on
 };
-
-// Self-driving without a window, faster than real time, with Qt (and through it the script
-// layer) still serviced.
-void RunHeadless(DriveSimulation& simulation, double seconds, const LandmarkReport& report);
 
 // The drive in its window, driven by the arrow keys (or by itself), until the user leaves
 // with Escape, the Leave button or the close box; then the summary, when asked for.

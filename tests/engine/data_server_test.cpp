@@ -25,7 +25,6 @@ class DataServer : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_GE(sodium_init(), 0);
-        ResetDriveFiguresForTesting();
         SetDriveDisplayForTesting(0);
         plLandmarkInformation::resetForTesting();
         home.WriteFile("worlds/Yard/meshes/layout.txt",
@@ -44,6 +43,11 @@ protected:
         kernel = std::make_unique<nKernelServer>();
         data = dynamic_cast<plDataServer*>(kernel->New("pldata", "/sys/servers/data"));
         ASSERT_NE(data, nullptr);
+    }
+
+    // The figures of the last drive of the observer at /observer.
+    const DriveFigures& LastDriveFigures() const {
+        return dynamic_cast<nObserver&>(*kernel->Lookup("/observer")).LastFigures();
     }
 
     void Login(const char* user) {

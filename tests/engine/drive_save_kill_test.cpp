@@ -55,7 +55,6 @@ TEST(DriveSaveChild, SavesOneDriveAndDiesAtTheGivenStep) {
     if (!killAt)
         GTEST_SKIP() << "runs only as the child process of the test below";
     g_killAt = std::atoi(killAt);
-    ResetDriveFiguresForTesting();
     SetDriveDisplayForTesting(0);
 
     nKernelServer kernel;

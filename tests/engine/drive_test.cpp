@@ -1,7 +1,9 @@
 // The drive: layout files, the wheelchair simulation (movement, walls, landmarks, speed and
 // axis), whole drives through "nworld" and "/observer.start" with and without a window, and
 // the default home's scripts, vehicles and worlds driven end to end.
+#include "autopilot.h"
 #include "drive.h"
+#include "drive_simulation.h"
 #include "engine/kernel.h"
 #include "engine/services.h"
 #include "fakes.h"
@@ -199,7 +201,6 @@ TEST(DriveSimulationAutoPilot, WallAhead_TurnsAwayAndDrivesOn) {
 class DriveRun : public ::testing::Test {
 protected:
     void SetUp() override {
-        ResetDriveFiguresForTesting();
         SetDriveDisplayForTesting(0);
         plLandmarkInformation::resetForTesting();
         home.WriteFile("worlds/Yard/meshes/layout.txt",
@@ -221,6 +222,11 @@ protected:
         std::string result;
         EXPECT_EQ(world->Call("load", {"meshes:layout.txt"}, result), nCallStatus::Ok) << result;
         return world;
+    }
+
+    // The figures of the last drive of the observer at /observer.
+    const DriveFigures& LastDriveFigures() const {
+        return dynamic_cast<nObserver&>(*kernel->Lookup("/observer")).LastFigures();
     }
 
     nCallStatus Observer(const std::string& method, std::vector<std::string> args = {}) {
@@ -360,7 +366,6 @@ namespace {
 class DefaultHome : public ::testing::Test {
 protected:
     void SetUp() override {
-        ResetDriveFiguresForTesting();
         SetDriveDisplayForTesting(0);
         std::filesystem::copy(std::filesystem::path(PELORA_SOURCE_DIR) / "home", home.path(),
                               std::filesystem::copy_options::recursive);
@@ -372,6 +377,10 @@ protected:
         ASSERT_TRUE(script->RunScript("apps/pelox/scripts/startup.tcl", result)) << result;
     }
     void TearDown() override { SetDriveDisplayForTesting(-1); }
+    // The figures of the last drive of the observer at /observer.
+    const DriveFigures& LastDriveFigures() const {
+        return dynamic_cast<nObserver&>(*kernel->Lookup("/observer")).LastFigures();
+    }
 
     std::string Run(const std::string& command) {
         std::string result;

@@ -65,7 +65,6 @@ class DriveEnd : public EngineFixture {
 protected:
     void SetUp() override {
         EngineFixture::SetUp();
-        ResetDriveFiguresForTesting();
         SetDriveDisplayForTesting(1);
         plLandmarkInformation::resetForTesting();
         home.WriteFile("worlds/Yard/meshes/layout.txt",
@@ -80,6 +79,10 @@ protected:
         SetDriveDisplayForTesting(-1);
         plLandmarkInformation::resetForTesting();
         EngineFixture::TearDown();
+    }
+    // The figures of the last drive of the observer at /observer.
+    const DriveFigures& LastDriveFigures() const {
+        return dynamic_cast<nObserver&>(*kernel->Lookup("/observer")).LastFigures();
     }
 
     // Runs `/observer.start` while `steps` run one after the other: a step that gives false

@@ -21,7 +21,6 @@ class NetworkDrive : public NetworkServerFixture {
 protected:
     void SetUp() override {
         NetworkServerFixture::SetUp();
-        ResetDriveFiguresForTesting();
         plLandmarkInformation::resetForTesting();
         home.WriteFile("worlds/Yard/meshes/layout.txt", "name The Yard\nsize 20 10\nstart 2 5 0\n");
         kernel->fileServer->DefineAssign("meshes", (home / "worlds/Yard/meshes").c_str());
@@ -32,6 +31,10 @@ protected:
         SetDriveDisplayForTesting(-1);
         plLandmarkInformation::resetForTesting();
         NetworkServerFixture::TearDown();
+    }
+    // The figures of the last drive of the observer at /observer.
+    const DriveFigures& LastDriveFigures() const {
+        return dynamic_cast<nObserver&>(*kernel->Lookup("/observer")).LastFigures();
     }
 
     // Ann and bob logged in and in the world Park, bob standing at (12, 5).

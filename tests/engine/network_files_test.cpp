@@ -129,7 +129,6 @@ TEST_F(NetworkFiles, SendDataAfterAnOnlineDrive_TheSealedFileReachesTheServerOnc
                                                    ServerData() + "'"));
     home.WriteFile("worlds/Yard/meshes/layout.txt", "name The Yard\nsize 20 10\nstart 2 5 0\n");
     ASSERT_NO_FATAL_FAILURE(LogIn("ann"));
-    ResetDriveFiguresForTesting();
     SetDriveDisplayForTesting(0);
 
     auto* data = Get<plDataServer>("/sys/servers/data");

@@ -2,7 +2,7 @@
 // colours), the world thumbnails (top-down from the worlds' own layout files), the Login
 // banner, the window icon and the link cursor. Writes them into the source tree given as the
 // only argument (the configured source folder when none is given).
-#include "drive.h"
+#include "world_layout.h"
 
 #include <QDir>
 #include <QFile>

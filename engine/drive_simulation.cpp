@@ -1,0 +1,108 @@
+// The wheelchair simulation (see drive_simulation.h).
+#include "drive_simulation.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+double DistanceToSegment(Vec2 p, Vec2 a, Vec2 b) {
+    double dx = b.x - a.x, dy = b.y - a.y;
+    double lengthSquared = dx * dx + dy * dy;
+    double t = lengthSquared > 0 ? ((p.x - a.x) * dx + (p.y - a.y) * dy) / lengthSquared : 0;
+    t = std::clamp(t, 0.0, 1.0);
+    double cx = a.x + t * dx - p.x, cy = a.y + t * dy - p.y;
+    return std::sqrt(cx * cx + cy * cy);
+}
+
+} // namespace
+
+DriveSimulation::DriveSimulation(WorldLayout layout, double speedScale, double axisOffsetFeet)
+    : layout_(std::move(layout)), speedScale_(speedScale),
+      axisOffset_(axisOffsetFeet * kFeetToMetres), heading_(layout_.startHeading),
+      landmarkDone_(layout_.landmarks.size(), 0) {
+    // The layout's start is where the seat stands; the axis lies behind or ahead of it.
+    Vec2 dir = Direction(heading_);
+    axis_ = {layout_.start.x + axisOffset_ * dir.x, layout_.start.y + axisOffset_ * dir.y};
+}
+
+Vec2 DriveSimulation::CentreFor(Vec2 axis, double heading) const {
+    Vec2 dir = Direction(heading);
+    return {axis.x - axisOffset_ * dir.x, axis.y - axisOffset_ * dir.y};
+}
+
+Vec2 DriveSimulation::Centre() const {
+    return CentreFor(axis_, heading_);
+}
+
+bool DriveSimulation::Blocked(Vec2 c) const {
+    const double r = kChairRadius;
+    if (c.x < r || c.y < r || c.x > layout_.width - r || c.y > layout_.depth - r)
+        return true;
+    for (const auto& wall : layout_.walls) {
+        if (DistanceToSegment(c, wall.a, wall.b) < r)
+            return true;
+    }
+    return false;
+}
+
+bool DriveSimulation::HasReached(const std::string& landmark) const {
+    return reachedNames_.count(landmark) != 0;
+}
+
+std::vector<std::string> DriveSimulation::Advance(double seconds, DriveInput input) {
+    std::vector<std::string> reached;
+    while (seconds > 1e-9) {
+        double dt = std::min(seconds, kStep);
+        auto now = Step(dt, input);
+        reached.insert(reached.end(), now.begin(), now.end());
+        seconds -= dt;
+    }
+    return reached;
+}
+
+std::vector<std::string> DriveSimulation::Step(double dt, DriveInput input) {
+    elapsed_ += dt;
+    double forward = std::clamp(input.forward, -1.0, 1.0);
+    double turn = std::clamp(input.turn, -1.0, 1.0);
+    double newHeading = heading_ + turn * kTurnRate * dt;
+    Vec2 dir = Direction(newHeading);
+    double travel = forward * kTopSpeed * speedScale_ * dt;
+    Vec2 newAxis{axis_.x + dir.x * travel, axis_.y + dir.y * travel};
+
+    bool blocked = false;
+    if (!Blocked(CentreFor(newAxis, newHeading))) {
+        distance_ += std::abs(travel);
+        axis_ = newAxis;
+        heading_ = newHeading;
+    } else if (forward != 0 || turn != 0) {
+        // Against a wall the chair may still turn on the spot when there is room for it.
+        bool turned = turn != 0 && !Blocked(CentreFor(axis_, newHeading));
+        if (turned)
+            heading_ = newHeading;
+        blocked = forward != 0 || !turned;
+    }
+    // One collision per contact: pressing on against the same wall counts once.
+    if (blocked && !touching_)
+        ++collisions_;
+    touching_ = blocked;
+
+    // Each landmark is looked at until its name is reached, and a name is looked up in a set:
+    // a step stays linear in the landmarks however many are reached at once.
+    std::vector<std::string> reachedNow;
+    Vec2 c = Centre();
+    for (size_t i = 0; i < layout_.landmarks.size(); ++i) {
+        if (landmarkDone_[i])
+            continue;
+        const LayoutLandmark& landmark = layout_.landmarks[i];
+        double dx = c.x - landmark.centre.x, dy = c.y - landmark.centre.y;
+        if (std::sqrt(dx * dx + dy * dy) > landmark.radius + kChairRadius)
+            continue;
+        landmarkDone_[i] = 1;
+        if (reachedNames_.insert(landmark.name).second) {
+            reached_.push_back(landmark.name);
+            reachedNow.push_back(landmark.name);
+        }
+    }
+    return reachedNow;
+}
