@@ -24,6 +24,8 @@ DriveSimulation::DriveSimulation(WorldLayout layout, double speedScale, double a
     // The layout's start is where the seat stands; the axis lies behind or ahead of it.
     Vec2 dir = Direction(heading_);
     axis_ = {layout_.start.x + axisOffset_ * dir.x, layout_.start.y + axisOffset_ * dir.y};
+    Vec2 c = Centre();
+    recorder_.Step(0, c.x, c.y, heading_, 0, 0);
 }
 
 Vec2 DriveSimulation::CentreFor(Vec2 axis, double heading) const {
@@ -44,6 +46,20 @@ bool DriveSimulation::Blocked(Vec2 c) const {
             return true;
     }
     return false;
+}
+
+std::string DriveSimulation::Obstacle(Vec2 c) const {
+    const double r = kChairRadius;
+    for (size_t i = 0; i < layout_.walls.size(); ++i) {
+        if (DistanceToSegment(c, layout_.walls[i].a, layout_.walls[i].b) < r)
+            return "wall " + std::to_string(i);
+    }
+    return "floor edge";
+}
+
+drive_record::Record DriveSimulation::Record() const {
+    drive_record::Recorder copy = recorder_;
+    return copy.Finish();
 }
 
 bool DriveSimulation::HasReached(const std::string& landmark) const {
@@ -71,7 +87,8 @@ std::vector<std::string> DriveSimulation::Step(double dt, DriveInput input) {
     Vec2 newAxis{axis_.x + dir.x * travel, axis_.y + dir.y * travel};
 
     bool blocked = false;
-    if (!Blocked(CentreFor(newAxis, newHeading))) {
+    Vec2 wanted = CentreFor(newAxis, newHeading);
+    if (!Blocked(wanted)) {
         distance_ += std::abs(travel);
         axis_ = newAxis;
         heading_ = newHeading;
@@ -83,14 +100,17 @@ std::vector<std::string> DriveSimulation::Step(double dt, DriveInput input) {
         blocked = forward != 0 || !turned;
     }
     // One collision per contact: pressing on against the same wall counts once.
-    if (blocked && !touching_)
+    Vec2 c = Centre();
+    if (blocked && !touching_) {
         ++collisions_;
+        recorder_.Hit(elapsed_, c.x, c.y, Obstacle(wanted));
+    }
     touching_ = blocked;
+    recorder_.Step(elapsed_, c.x, c.y, heading_, forward, turn);
 
     // Each landmark is looked at until its name is reached, and a name is looked up in a set:
     // a step stays linear in the landmarks however many are reached at once.
     std::vector<std::string> reachedNow;
-    Vec2 c = Centre();
     for (size_t i = 0; i < layout_.landmarks.size(); ++i) {
         if (landmarkDone_[i])
             continue;
@@ -102,6 +122,7 @@ std::vector<std::string> DriveSimulation::Step(double dt, DriveInput input) {
         if (reachedNames_.insert(landmark.name).second) {
             reached_.push_back(landmark.name);
             reachedNow.push_back(landmark.name);
+            recorder_.Reached(elapsed_, landmark.name);
         }
     }
     return reachedNow;
