@@ -4,6 +4,7 @@
 // is told, the database is closed.
 #pragma once
 
+#include "accounts.h"
 #include "data_files.h"
 #include "database.h"
 #include "login_throttle.h"
@@ -56,7 +57,9 @@ public:
     void Stop();
 
 private:
+    void WarnOfWeakHashing();
     void Accept();
+    void NoteAddressRefusal(const std::string& address);
     void BeginShutdown(const std::string& why);
     void WaitForSessions();
 
@@ -64,11 +67,12 @@ private:
     DataLayout layout_;
     Log log_;
     Database database_;
-    SqliteAccountStore accounts_{database_};
+    SqliteAccountStore accountStore_{database_};
     SqliteFileRecordStore fileRecords_{database_};
     PasswordHasher hasher_;
     LoginThrottle throttle_;
     RateLimit creations_;
+    Accounts accounts_{accountStore_, hasher_, throttle_, creations_};
     Presence presence_;
     WorldRegistry worlds_;
     DataFiles files_;
@@ -87,6 +91,8 @@ private:
     std::atomic<bool> stopping_{false};
     std::uint64_t nextSessionId_ = 1;
     bool acceptErrorLogged_ = false;
+    std::uint64_t addressRefusals_ = 0;
+    std::chrono::steady_clock::time_point addressRefusalLogged_{};
 };
 
 } // namespace server
