@@ -286,6 +286,13 @@ DataFiles::Outcome DataFiles::Finish(IncomingFile& file) {
         return Refuse("The server could not record the file; please try again later.", true);
     }
     file.kept_ = true;
+    if (onStored_) {
+        try {
+            onStored_(file.user_, storedName);
+        } catch (...) {
+            // The file is stored and recorded; reading it for the staff view is no part of that.
+        }
+    }
     Outcome outcome;
     outcome.kind = Kind::Stored;
     outcome.storedAs = storedName;
