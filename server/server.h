@@ -66,6 +66,7 @@ private:
     bool StartStaffView(const std::string& certificate, std::string& error);
     void Accept();
     void NoteAddressRefusal(const std::string& address);
+    void TrimMemory();
     void BeginShutdown(const std::string& why);
     void WaitForSessions();
 
@@ -100,6 +101,8 @@ private:
     asio::signal_set signals_{io_};
     asio::steady_timer shutdownTimer_{io_};
     asio::steady_timer acceptRetry_{io_};
+    asio::steady_timer trimTimer_{io_};
+    std::uint64_t closedAtLastTrim_ = 0;
     std::chrono::steady_clock::time_point shutdownStart_;
     std::atomic<bool> stopping_{false};
     std::uint64_t nextSessionId_ = 1;
