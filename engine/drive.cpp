@@ -113,10 +113,14 @@ bool nWorld::Load(const std::string& path, std::string& error) {
     }
     WorldLayout layout;
     std::string why;
-    if (!ParseWorldLayout(text, layout, why)) {
+    std::vector<std::string> warnings;
+    if (!ParseWorldLayout(text, layout, why, &warnings)) {
         error = "bad world layout " + resolved + ", " + why;
         return false;
     }
+    // A bad optional value leaves its default: the world loads, and the log says where.
+    for (const auto& warning : warnings)
+        n_printf("WARN: world layout %s, %s\n", resolved.c_str(), warning.c_str());
     layout_ = std::move(layout);
     loaded_ = true;
     return true;
@@ -211,10 +215,18 @@ bool nObserver::Start(std::string& error) {
     if (!display && autoSeconds <= 0)
         autoSeconds = kDefaultHeadlessSeconds;
 
-    DriveSimulation simulation(world->Layout(), speedScale, axisOffset);
+    // In a shared world the chair starts clear of the others already there.
+    WorldLayout layout = world->Layout();
+    std::vector<Vec2> others;
+    for (plPeerAvatar* peer : PeerAvatars(kernel))
+        if (peer->motion.HasPose())
+            others.push_back({peer->motion.Latest().x, peer->motion.Latest().y});
+    layout.start = SpreadStart(layout, others);
+    DriveSimulation simulation(std::move(layout), speedScale, axisOffset);
     std::string worldName = world->DisplayName();
-    n_printf("Drive started in %s (%s)\n", worldName.c_str(),
-             autoSeconds > 0 ? "self-driving" : "driven by the user");
+    n_printf("Drive started in %s (%s) at %.2f %.2f\n", worldName.c_str(),
+             autoSeconds > 0 ? "self-driving" : "driven by the user", simulation.Centre().x,
+             simulation.Centre().y);
     // Called after every simulation step: landmarks, and the chair's place for the others in
     // a shared world (the network object decides how often it goes out).
     auto report = [&](const std::vector<std::string>& names) {
@@ -232,8 +244,8 @@ bool nObserver::Start(std::string& error) {
     SharedWorldDriveStarted(kernel);
     report({}); // the others see where the chair starts
     if (display)
-        RunWithWindow(kernel, simulation, WindowedDrive{worldName, level, autoSeconds, summary},
-                      report);
+        RunWithWindow(kernel, simulation,
+                      WindowedDrive{worldName, level, autoSeconds, summary, stick}, report);
     else
         RunHeadless(simulation, autoSeconds, report);
 
@@ -297,6 +309,21 @@ nCallStatus nObserver::Call(const std::string& method, const std::vector<std::st
             return nCallStatus::Error;
         }
         showSummary = args[0] == "true";
+    } else if (method == "setjoystick") {
+        // Values as the user's settings hold them ("" for a default); a bad one keeps its
+        // default and is logged, so a damaged settings file never stops a drive.
+        std::vector<std::string> values = args;
+        if (values.size() > 4) {
+            result = "setjoystick: expected at most 4 values (dead zone, swap axes, invert "
+                     "forward, invert turn), got '" +
+                     JoinWords(args) + "'";
+            return nCallStatus::Error;
+        }
+        values.resize(4);
+        std::string problem;
+        stick = StickSettingsFrom(values[0], values[1], values[2], values[3], &problem);
+        if (!problem.empty())
+            n_printf("WARN: joystick setting %s; using the default\n", problem.c_str());
     } else if (method == "setlevel") {
         if (!number(0, 1000, value) || value != std::floor(value)) {
             result =

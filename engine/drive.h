@@ -7,6 +7,7 @@
 
 #include "drive_figures.h"
 #include "engine/kernel.h"
+#include "joystick_input.h"
 #include "world_layout.h"
 
 #include <string>
@@ -47,6 +48,9 @@ public:
     bool showSummary = true;
     int level = 1;
     bool running = false;
+    // The user's joystick choices ("setjoystick <dead zone> <swap> <invert forward> <invert
+    // turn>", as userSettings holds them); they hold until changed.
+    StickSettings stick;
 
     // The figures of this observer's last drive; their sequence counts its drives (0 before
     // the first).

@@ -37,15 +37,49 @@ Vec2 DriveSimulation::Centre() const {
     return CentreFor(axis_, heading_);
 }
 
-bool DriveSimulation::Blocked(Vec2 c) const {
-    const double r = kChairRadius;
-    if (c.x < r || c.y < r || c.x > layout_.width - r || c.y > layout_.depth - r)
-        return true;
-    for (const auto& wall : layout_.walls) {
+bool ChairFits(const WorldLayout& layout, Vec2 c) {
+    const double r = DriveSimulation::kChairRadius;
+    if (c.x < r || c.y < r || c.x > layout.width - r || c.y > layout.depth - r)
+        return false;
+    for (const auto& wall : layout.walls) {
         if (DistanceToSegment(c, wall.a, wall.b) < r)
-            return true;
+            return false;
     }
-    return false;
+    return true;
+}
+
+bool DriveSimulation::Blocked(Vec2 c) const {
+    return !ChairFits(layout_, c);
+}
+
+Vec2 SpreadStart(const WorldLayout& layout, const std::vector<Vec2>& others) {
+    auto free = [&](Vec2 c) {
+        if (!ChairFits(layout, c))
+            return false;
+        for (const Vec2& other : others) {
+            double dx = other.x - c.x, dy = other.y - c.y;
+            if (dx * dx + dy * dy < kSpawnSpacing * kSpawnSpacing)
+                return false;
+        }
+        return true;
+    };
+    if (free(layout.start))
+        return layout.start;
+    // Rings around the start, each place on a ring tried from behind the chair round to its
+    // front, so that the others mostly stand ahead where the driver sees them.
+    for (int ring = 1; ring <= kSpawnRings; ++ring) {
+        const double radius = ring * kSpawnSpacing;
+        const int places = 6 * ring;
+        for (int i = 0; i < places; ++i) {
+            int step = (i + 1) / 2 * (i % 2 == 0 ? 1 : -1); // 0, -1, 1, -2, 2, ...
+            double heading = layout.startHeading + 180.0 + step * 360.0 / places;
+            Vec2 d = Direction(heading);
+            Vec2 c{layout.start.x + d.x * radius, layout.start.y + d.y * radius};
+            if (free(c))
+                return c;
+        }
+    }
+    return layout.start; // a world too full to spread in: the start, as without others
 }
 
 std::string DriveSimulation::Obstacle(Vec2 c) const {
@@ -87,9 +121,11 @@ std::vector<std::string> DriveSimulation::Step(double dt, DriveInput input) {
     Vec2 newAxis{axis_.x + dir.x * travel, axis_.y + dir.y * travel};
 
     bool blocked = false;
+    speed_ = 0;
     Vec2 wanted = CentreFor(newAxis, newHeading);
     if (!Blocked(wanted)) {
         distance_ += std::abs(travel);
+        speed_ = dt > 0 ? travel / dt : 0;
         axis_ = newAxis;
         heading_ = newHeading;
     } else if (forward != 0 || turn != 0) {

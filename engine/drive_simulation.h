@@ -39,6 +39,8 @@ public:
     Vec2 Axis() const { return axis_; }
     double Heading() const { return heading_; }
     double Distance() const { return distance_; }
+    // Metres per second in the last step, negative backwards (0 when stopped by a wall).
+    double Speed() const { return speed_; }
     int Collisions() const { return collisions_; }
     double Elapsed() const { return elapsed_; }
     bool Touching() const { return touching_; }
@@ -59,6 +61,7 @@ private:
     Vec2 axis_;
     double heading_;
     double distance_ = 0;
+    double speed_ = 0;
     int collisions_ = 0;
     double elapsed_ = 0;
     bool touching_ = false;
@@ -67,3 +70,12 @@ private:
     std::vector<char> landmarkDone_;               // per layout landmark: its name is reached
     drive_record::Recorder recorder_;
 };
+
+// Whether a chair's seat centre at `centre` is clear of the floor's edges and every wall.
+bool ChairFits(const WorldLayout& layout, Vec2 centre);
+
+// Chairs that join a shared world are spread around its start: the start when no other chair
+// stands within kSpawnSpacing of it, else the nearest clear place on rings around it.
+constexpr double kSpawnSpacing = 1.2; // metres between seat centres
+constexpr int kSpawnRings = 6;
+Vec2 SpreadStart(const WorldLayout& layout, const std::vector<Vec2>& others);

@@ -1,14 +1,15 @@
-// The drive window (see drive_view.h). The view draws the world from above, the other users of
-// a shared world and the user's own chair over them, and shows the end of a drive in a panel
-// over the map that the keyboard alone can dismiss.
+// The drive window (see drive_view.h). It shows the drive in 3D from the seat (or from behind
+// the chair) through DriveGlView, or as the floor plan (plan_painter) when V is pressed or when
+// OpenGL is not available; the HUD over either, the small map in a corner of the 3D views, and
+// the end of a drive in a panel that the keyboard alone can dismiss.
 #include "drive_view.h"
 
 #include "autopilot.h"
-
+#include "drive_gl_view.h"
+#include "drive_hud.h"
 #include "engine/services.h"
 #include "gfx_server.h"
-#include "peer_avatars.h"
-#include "scene_objects.h"
+#include "plan_painter.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -31,48 +32,13 @@
 
 namespace {
 
-std::string FormatClock(double seconds) {
-    int total = int(seconds);
-    char text[32];
-    std::snprintf(text, sizeof text, "%02d:%02d:%02d", total / 3600, (total / 60) % 60, total % 60);
-    return text;
-}
+// Said in the engine log once per process: a machine without OpenGL stays without it.
+bool g_fallbackLogged = false;
 
-// One chair as the view draws it: where it stands, which way it faces, its colour and the
-// name on its label.
-struct DrawnAvatar {
-    Vec2 centre;
-    double heading = 0;
-    QColor colour{128, 128, 128};
-    std::string label;
-    QColor labelColour{255, 255, 255};
-};
+enum class ViewMode { FirstPerson, Chase, Plan };
 
-template <typename Colour> QColor ToQColor(const Colour& c) {
-    auto channel = [](float v) { return std::clamp(int(std::lround(v * 255.0f)), 0, 255); };
-    return QColor(channel(c.r), channel(c.g), channel(c.b));
-}
-
-// The user's avatar as set up in the scene: its colour and its name label.
-DrawnAvatar ReadOwnAvatar(nKernelServer* kernel) {
-    DrawnAvatar look;
-    if (!kernel)
-        return look;
-    Rgba colour;
-    auto* env = dynamic_cast<nEnv*>(kernel->Lookup("/usr/share/scene/avmodel/color"));
-    auto* material = dynamic_cast<nMaterialNode*>(
-        kernel->Lookup("/usr/share/scene/avmodel/matlib/dynamic_color"));
-    if (env && env->GetString() && ColourByName(env->GetString(), colour))
-        look.colour = ToQColor(colour);
-    else if (material)
-        look.colour = ToQColor(material->GetDiffuse());
-    if (auto* label = dynamic_cast<zuwLabel*>(
-            kernel->Lookup("/usr/share/scene/avmodel/labelnode/flip/label"));
-        label && label->isShown()) {
-        look.label = label->getText();
-        look.labelColour = ToQColor(label->getColor());
-    }
-    return look;
+SceneColour ToSceneColour(const QColor& c) {
+    return {float(c.redF()), float(c.greenF()), float(c.blueF())};
 }
 
 // Opens the graphics server's display when there is one; gives the mode to size the window.
@@ -95,16 +61,39 @@ DisplayMode OpenDisplay(nKernelServer* kernel) {
 class DriveView : public QWidget {
 public:
     DriveView(nKernelServer* kernel, const DriveSimulation* simulation, std::string worldName,
-              DrawnAvatar own, int level)
-        : kernel_(kernel), simulation_(simulation), worldName_(std::move(worldName)),
-          own_(std::move(own)), level_(level) {
-        setWindowTitle(QString::fromStdString("Pelora - " + worldName_));
+              OwnAvatarLook own, int level)
+        : kernel_(kernel), simulation_(simulation), own_(std::move(own)) {
+        setWindowTitle(QString::fromStdString("Pelora - " + worldName));
         setFocusPolicy(Qt::StrongFocus);
         setAttribute(Qt::WA_DeleteOnClose, false);
+        hud_.worldName = std::move(worldName);
+        hud_.level = level;
+        if (simulation_) {
+            std::string why;
+            if (OpenGlWidgetsUsable(why)) {
+                gl_ = new DriveGlView(this, kernel_, *simulation_, ToSceneColour(own_.colour));
+                gl_->overlay = [this](QPainter& p) { PaintOverlay(p); };
+                gl_->onFailed = [this](const std::string& reason) { FallBack(reason); };
+                gl_->setGeometry(rect());
+                mode_ = ViewMode::FirstPerson;
+            } else {
+                FallBack(why);
+            }
+        }
         leave_ = new QPushButton(QStringLiteral("Leave"), this);
         leave_->setFocusPolicy(Qt::NoFocus);
         connect(leave_, &QPushButton::clicked, this, [this] { RequestLeave(); });
         MakeEndPanel();
+    }
+
+    HudState& Hud() { return hud_; }
+    ViewMode Mode() const { return mode_; }
+    // Draws the drive anew: the 3D view when it shows, else the plan.
+    void Refresh() {
+        if (gl_ && mode_ != ViewMode::Plan)
+            gl_->update();
+        else
+            update();
     }
 
     DriveInput Input() const {
@@ -121,6 +110,7 @@ public:
                  const std::string& button) {
         ending_ = true;
         leave_->hide();
+        Refresh();
         endTitle_->setText(QString::fromStdString(title));
         endText_->setText(QString::fromStdString(text));
         endHint_->setText(QString::fromStdString(hint));
@@ -133,6 +123,8 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent*) override {
+        if (gl_)
+            gl_->setGeometry(rect());
         leave_->setGeometry(width() - 90, 8, 80, 28);
         PlaceEndPanel();
     }
@@ -148,6 +140,15 @@ protected:
         }
         if (key == Qt::Key_Escape) {
             RequestLeave();
+            return;
+        }
+        if (key == Qt::Key_V && !event->isAutoRepeat()) {
+            CycleView();
+            return;
+        }
+        if (key == Qt::Key_M && !event->isAutoRepeat()) {
+            showMap_ = !showMap_;
+            Refresh();
             return;
         }
         if (!SetKey(key, true))
@@ -171,32 +172,83 @@ protected:
         RequestLeave();
     }
 
+    // The floor plan with the HUD over it; in the 3D views the GL child covers the window and
+    // paints its own.
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
         p.fillRect(rect(), QColor(40, 44, 52));
+        if (!simulation_) {
+            QFont heading = font();
+            heading.setPointSize(13);
+            heading.setBold(true);
+            p.setFont(heading);
+            p.setPen(Qt::white);
+            p.drawText(QPointF(12, 28), QString::fromStdString(hud_.worldName));
+            return;
+        }
         QFont small = font();
         small.setPointSize(9);
-        if (simulation_)
-            PaintWorld(p, small);
-
-        QFont heading = font();
-        heading.setPointSize(13);
-        heading.setBold(true);
-        p.setFont(heading);
-        p.setPen(Qt::white);
-        p.drawText(QPointF(12, 28), QString::fromStdString(worldName_));
-        if (!simulation_ || ending_)
-            return;
-        p.setFont(small);
-        std::string status = "Time " + FormatClock(simulation_->Elapsed()) + "    Level " +
-                             std::to_string(level_) + "    Collisions " +
-                             std::to_string(simulation_->Collisions()) +
-                             "    Arrow keys drive, Esc leaves";
-        p.drawText(QPointF(std::max(200, width() / 3), 28), QString::fromStdString(status));
+        // Below the HUD's figures, above its line of keys.
+        PaintPlan(p, QRectF(16, 150, width() - 32, height() - 150 - 48), *simulation_, kernel_,
+                  own_, small, true);
+        if (!ending_)
+            PaintHud(p, rect(), *simulation_, hud_);
     }
 
 private:
+    // First person, chase, plan, and round again; the plan only when 3D is not available.
+    void CycleView() {
+        if (!gl_ || glFailed_)
+            return;
+        mode_ = mode_ == ViewMode::FirstPerson ? ViewMode::Chase
+                : mode_ == ViewMode::Chase     ? ViewMode::Plan
+                                               : ViewMode::FirstPerson;
+        if (mode_ == ViewMode::Plan) {
+            gl_->hide();
+        } else {
+            gl_->SetCamera(mode_ == ViewMode::Chase ? DriveCamera::Chase
+                                                    : DriveCamera::FirstPerson);
+            gl_->show();
+            gl_->lower();
+        }
+        Refresh();
+    }
+
+    // No 3D: the plan for the whole drive, said once in the log and in every drive's HUD.
+    void FallBack(const std::string& why) {
+        glFailed_ = true;
+        mode_ = ViewMode::Plan;
+        if (gl_)
+            gl_->hide();
+        hud_.note = "3D view not available (" + why + "): showing the floor plan";
+        hud_.keysHelp = "Arrow keys drive, Esc leaves";
+        if (!g_fallbackLogged) {
+            g_fallbackLogged = true;
+            n_printf("WARN: the 3D drive view is not available (%s); drives show the floor plan\n",
+                     why.c_str());
+        }
+        update();
+    }
+
+    // Over the 3D picture: the HUD and the small map in the lower right corner.
+    void PaintOverlay(QPainter& p) {
+        if (!simulation_ || ending_)
+            return;
+        const WorldLayout& layout = simulation_->Layout();
+        if (showMap_) {
+            double w = std::max(120.0, width() * 0.26);
+            double h = std::min(height() * 0.36, w * layout.depth / layout.width);
+            w = h * layout.width / layout.depth;
+            QRectF area(width() - w - 16, height() - h - 16, w, h);
+            p.fillRect(area.adjusted(-6, -6, 6, 6), QColor(20, 22, 28, 170));
+            QFont small = font();
+            small.setPointSize(8);
+            PaintPlan(p, area, *simulation_, kernel_, own_, small, false);
+        }
+        PaintHud(p, rect(), *simulation_, hud_);
+    }
+
     void MakeEndPanel() {
         endPanel_ = new QFrame(this);
         endPanel_->setObjectName("driveEnd");
@@ -248,86 +300,6 @@ private:
                                std::max(10, (height() - panelHeight) / 2), panelWidth, panelHeight);
     }
 
-    void PaintWorld(QPainter& p, const QFont& small) {
-        const WorldLayout& layout = simulation_->Layout();
-        const int top = 44, margin = 16;
-        double scale = std::min((width() - 2.0 * margin) / layout.width,
-                                (height() - top - 2.0 * margin) / layout.depth);
-        scale = std::max(scale, 1.0);
-        double ox = (width() - layout.width * scale) / 2.0;
-        double oy = top + std::max(double(margin), (height() - top - layout.depth * scale) / 2.0);
-        auto at = [&](Vec2 v) { return QPointF(ox + v.x * scale, oy + v.y * scale); };
-
-        p.fillRect(QRectF(at({0, 0}), at({layout.width, layout.depth})), QColor(214, 206, 188));
-        p.setPen(QPen(QColor(70, 60, 50), std::max(3.0, scale * 0.15)));
-        p.drawRect(QRectF(at({0, 0}), at({layout.width, layout.depth})));
-        for (const auto& wall : layout.walls)
-            p.drawLine(at(wall.a), at(wall.b));
-
-        p.setFont(small);
-        for (const auto& landmark : layout.landmarks) {
-            bool reached = simulation_->HasReached(landmark.name);
-            p.setPen(QPen(reached ? QColor(30, 130, 60) : QColor(200, 120, 20), 2));
-            p.setBrush(reached ? QColor(120, 200, 140, 160) : QColor(250, 200, 90, 160));
-            double r = landmark.radius * scale;
-            p.drawEllipse(at(landmark.centre), r, r);
-            p.setPen(Qt::black);
-            p.drawText(at(landmark.centre) + QPointF(-r, r + 12),
-                       QString::fromStdString(landmark.name));
-        }
-
-        // The other users of a shared world, under the user's own chair.
-        DrawPeerAvatars(
-            p, kernel_,
-            [&](double x, double y) {
-                return at({x, y});
-            },
-            scale);
-
-        DrawnAvatar own = own_;
-        own.centre = simulation_->Centre();
-        own.heading = simulation_->Heading();
-        PaintAvatar(p, own, at, scale, small);
-    }
-
-    // The chair from above: the seat in the avatar's colour between its two wheels, a line
-    // for the way it faces, and its name label above it.
-    template <class ToScreen>
-    void PaintAvatar(QPainter& p, const DrawnAvatar& avatar, const ToScreen& at, double scale,
-                     const QFont& small) {
-        Vec2 c = avatar.centre;
-        Vec2 dir = Direction(avatar.heading);
-        double r = DriveSimulation::kChairRadius * scale;
-        p.save();
-        p.translate(at(c));
-        p.rotate(avatar.heading);
-        p.setPen(Qt::NoPen);
-        p.setBrush(QColor(30, 30, 34));
-        p.drawRoundedRect(QRectF(-0.6 * r, -r, 1.2 * r, 0.3 * r), 2, 2);
-        p.drawRoundedRect(QRectF(-0.6 * r, 0.7 * r, 1.2 * r, 0.3 * r), 2, 2);
-        p.setPen(QPen(avatar.colour.darker(160), 2));
-        p.setBrush(avatar.colour);
-        p.drawRoundedRect(QRectF(-0.75 * r, -0.65 * r, 1.5 * r, 1.3 * r), 4, 4);
-        p.restore();
-        p.setPen(QPen(Qt::black, 3));
-        p.drawLine(at(c), at({c.x + dir.x * DriveSimulation::kChairRadius * 1.6,
-                              c.y + dir.y * DriveSimulation::kChairRadius * 1.6}));
-        if (avatar.label.empty())
-            return;
-        QFont bold = small;
-        bold.setBold(true);
-        p.setFont(bold);
-        QString label = QString::fromStdString(avatar.label);
-        QFontMetrics metrics(bold);
-        QRectF box(0, 0, metrics.horizontalAdvance(label) + 8, metrics.height() + 2);
-        box.moveCenter(at(c) - QPointF(0, r + box.height() / 2 + 4));
-        p.setPen(Qt::NoPen);
-        p.setBrush(QColor(255, 255, 255, 210));
-        p.drawRoundedRect(box, 3, 3);
-        p.setPen(avatar.labelColour);
-        p.drawText(box, Qt::AlignCenter, label);
-    }
-
     bool SetKey(int key, bool down) {
         switch (key) {
         case Qt::Key_Up:
@@ -366,9 +338,12 @@ private:
 
     nKernelServer* kernel_;
     const DriveSimulation* simulation_;
-    std::string worldName_;
-    DrawnAvatar own_;
-    int level_;
+    OwnAvatarLook own_;
+    HudState hud_;
+    DriveGlView* gl_ = nullptr; // a child: the 3D view, when OpenGL is there
+    bool glFailed_ = false;
+    ViewMode mode_ = ViewMode::Plan;
+    bool showMap_ = true;
     QPushButton* leave_ = nullptr;
     QFrame* endPanel_ = nullptr;
     QLabel* endTitle_ = nullptr;
@@ -379,6 +354,37 @@ private:
     bool leaveRequested_ = false;
     bool ending_ = false;
     bool done_ = false;
+};
+
+// How long a collision's red frame takes to fade.
+constexpr double kCollisionFlashMs = 500;
+
+// The state of the network object during an online drive, for the HUD. A drive that starts
+// without a logged-in connection is not online and shows none.
+class ConnectionWatch {
+public:
+    explicit ConnectionWatch(nKernelServer* kernel)
+        : network_(kernel ? kernel->Lookup("/sys/network") : nullptr) {
+        online_ = State() == "online";
+    }
+    void Update(HudState& hud) {
+        if (!online_)
+            return;
+        std::string state = State();
+        if (state != "online")
+            hud.connectionLost = true; // once lost, the drive stays recorded locally
+        hud.connection = state;
+    }
+
+private:
+    std::string State() {
+        std::string state;
+        if (!network_ || network_->Call("getstate", {}, state) != nCallStatus::Ok)
+            return "";
+        return state;
+    }
+    nRoot* network_;
+    bool online_ = false;
 };
 
 void ShowView(DriveView& view, const DisplayMode& mode) {
@@ -439,6 +445,11 @@ void RunWithWindow(nKernelServer* kernel, DriveSimulation& simulation, const Win
     QElapsedTimer clock;
     clock.start();
     qint64 last = 0;
+    ConnectionWatch connection(kernel);
+    JoystickInput stick(drive.stick);
+    std::string driving = "Keyboard"; // the input that last moved the chair
+    int collisions = simulation.Collisions();
+    qint64 flashStart = -1;
     QTimer timer;
     QObject::connect(&timer, &QTimer::timeout, &loop, [&] {
         qint64 now = clock.elapsed();
@@ -454,9 +465,31 @@ void RunWithWindow(nKernelServer* kernel, DriveSimulation& simulation, const Win
                 done += step;
             }
         } else {
-            report(simulation.Advance(dt, view.Input()));
+            // The keys while one is held, else the stick: both work side by side.
+            stick.Poll();
+            DriveInput keys = view.Input();
+            bool keysHeld = keys.forward != 0 || keys.turn != 0;
+            if (keysHeld)
+                driving = "Keyboard";
+            else if (stick.Active())
+                driving = stick.DeviceName();
+            else if (!stick.HasDevice() && driving != "Keyboard")
+                driving = "Keyboard"; // the stick was pulled out
+            report(simulation.Advance(dt, keysHeld ? keys : stick.Demand()));
         }
-        view.update();
+        HudState& hud = view.Hud();
+        if (simulation.Collisions() != collisions) {
+            collisions = simulation.Collisions();
+            flashStart = now;
+        }
+        hud.collisionFlash =
+            flashStart < 0 ? 0 : std::max(0.0, 1.0 - (now - flashStart) / kCollisionFlashMs);
+        hud.input = autoSeconds > 0 ? "self-driving"
+                    : driving == "Keyboard" && stick.HasDevice()
+                        ? "Keyboard (" + stick.DeviceName() + " ready)"
+                        : driving;
+        connection.Update(hud);
+        view.Refresh();
         if (autoSeconds > 0 && simulation.Elapsed() + 1e-9 >= autoSeconds)
             loop.quit();
     });
@@ -474,7 +507,7 @@ void RunWithWindow(nKernelServer* kernel, DriveSimulation& simulation, const Win
 void ShowWorldNotLoaded(nKernelServer* kernel, const std::string& worldName,
                         const std::string& why) {
     DisplayMode mode = OpenDisplay(kernel);
-    DriveView view(kernel, nullptr, worldName, DrawnAvatar{}, 0);
+    DriveView view(kernel, nullptr, worldName, OwnAvatarLook{}, 0);
     ShowView(view, mode);
     std::string title = worldName.empty() ? std::string("The world could not be loaded.")
                                           : "The world \"" + worldName + "\" could not be loaded.";

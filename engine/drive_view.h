@@ -5,6 +5,7 @@
 #pragma once
 
 #include "drive_simulation.h"
+#include "joystick_input.h"
 
 #include <functional>
 #include <string>
@@ -21,9 +22,11 @@ struct WindowedDrive {
     int level = 1;
     double autoSeconds = 0;  // more than 0: the chair drives itself that long
     bool showSummary = true; // at the end, what the drive was, until the user goes on
+    StickSettings stick;     // how a joystick or gamepad drives
 };
 
-// The drive in its window, driven by the arrow keys (or by itself), until the user leaves
+// The drive in its window, driven by the arrow keys, a joystick or gamepad (polled with the
+// simulation's steps; plugged in or out at any time), or by itself, until the user leaves
 // with Escape, the Leave button or the close box; then the summary, when asked for.
 void RunWithWindow(nKernelServer* kernel, DriveSimulation& simulation, const WindowedDrive& drive,
                    const LandmarkReport& report);

@@ -8,6 +8,7 @@ $SUDO apt-get update
 $SUDO apt-get install -y --no-install-recommends \
   build-essential cmake pkg-config \
   qt6-base-dev libgl-dev \
+  libqt6opengl6-dev libsdl2-dev libgl1-mesa-dri \
   tcl8.6-dev \
   libsodium-dev \
   libsqlite3-dev libasio-dev \

@@ -6,7 +6,9 @@
 #include "launcher/launcher.h"
 #include "platform/file_system.h"
 #include "resource.h"
+#include "settings/user_settings.h"
 
+#include <cctype>
 #include <string>
 
 namespace {
@@ -15,6 +17,24 @@ std::string RunCommand(const std::string& command) {
     std::string result;
     g_state.scriptServer->RunCommand(command.c_str(), result);
     return result;
+}
+
+// The user's joystick choices from userSettings, for the drive to read. Values go to Tcl as
+// plain words: anything but letters, digits, '.', '+' and '-' is dropped (the drive then keeps
+// its default for a value that no longer reads).
+void PassJoystickSettings() {
+    if (!g_state.userSettings)
+        return;
+    std::string command = "/observer.setjoystick";
+    for (const char* key : {"joystick-dead-zone", "joystick-swap-axes", "joystick-invert-forward",
+                            "joystick-invert-turn"}) {
+        std::string word;
+        for (char c : g_state.userSettings->getValue(key))
+            if (std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '+' || c == '-')
+                word += c;
+        command += " {" + word + "}";
+    }
+    RunCommand(command);
 }
 
 void RunScript(const std::string& path) {
@@ -149,6 +169,7 @@ void startWorld() {
     // Nobody waits at the end of a quick start's drive: no summary to dismiss.
     if (g_state.quickStart)
         RunCommand("/observer.setsummary false");
+    PassJoystickSettings();
     std::string driveResult; // the whole drive runs inside this command
     const bool drove = g_state.scriptServer->RunCommand("/observer.start", driveResult);
     RunCommand("/sys/servers/gfx.closedisplay");

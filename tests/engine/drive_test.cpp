@@ -7,6 +7,7 @@
 #include "engine/kernel.h"
 #include "engine/services.h"
 #include "fakes.h"
+#include "peer_avatars.h"
 #include "scene_objects.h"
 
 #include <QApplication>
@@ -17,6 +18,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -552,4 +555,37 @@ TEST_F(DriveRun, WindowedDrive_ArrowKeyDrivesForward) {
     ASSERT_EQ(Observer("start"), nCallStatus::Ok) << last;
     EXPECT_GT(LastDriveFigures().distanceMetres, 0.0);
     EXPECT_EQ(LastDriveFigures().collisions, 0);
+}
+
+TEST_F(DriveRun, SetJoystick_KeepsTheUsersChoicesAndTheDefaultForABadOne) {
+    ASSERT_EQ(Observer("setjoystick", {"0.25", "true", "", "1"}), nCallStatus::Ok) << last;
+    EXPECT_DOUBLE_EQ(observer->stick.deadZone, 0.25);
+    EXPECT_TRUE(observer->stick.swapAxes);
+    EXPECT_FALSE(observer->stick.invertForward);
+    EXPECT_TRUE(observer->stick.invertTurn);
+
+    ASSERT_EQ(Observer("setjoystick", {"lots", "", "", ""}), nCallStatus::Ok) << last;
+    EXPECT_DOUBLE_EQ(observer->stick.deadZone, 0.15);
+    EXPECT_TRUE(log.Contains("WARN: joystick setting joystick-dead-zone 'lots'"));
+
+    EXPECT_EQ(Observer("setjoystick", {"1", "2", "3", "4", "5"}), nCallStatus::Error);
+}
+
+TEST_F(DriveRun, SharedWorldWithAChairOnTheStart_StartsBesideIt) {
+    LoadWorld();
+    kernel->New("nroot", "/usr/share/scene/peers");
+    auto* peer =
+        dynamic_cast<plPeerAvatar*>(kernel->New("plpeeravatar", "/usr/share/scene/peers/7"));
+    ASSERT_NE(peer, nullptr);
+    peer->motion.Add({2, 5, 0}, 1.0, 0); // standing on the start
+    ASSERT_EQ(Observer("setautodrive", {"0.1"}), nCallStatus::Ok);
+    ASSERT_EQ(Observer("start"), nCallStatus::Ok) << last;
+    double x = 0, y = 0;
+    int found = 0;
+    for (const auto& line : log.lines)
+        found += std::sscanf(line.c_str(), "Drive started in The Yard (self-driving) at %lf %lf",
+                             &x, &y) == 2;
+    ASSERT_EQ(found, 1);
+    EXPECT_GE(std::hypot(x - 2, y - 5), kSpawnSpacing - 1e-9) << x << " " << y;
+    EXPECT_LE(std::hypot(x - 2, y - 5), 2 * kSpawnSpacing) << x << " " << y;
 }
