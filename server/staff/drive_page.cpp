@@ -86,11 +86,13 @@ std::string DriveBody(const DriveRow& drive, const WorldCatalog& worlds) {
                    N(wall.b.x) + "\" y2=\"" + N(wall.b.y) + "\"/>";
         svg += "</g>\n";
     } else {
-        svg += "<g stroke=\"#ddd\" stroke-width=\"0.03\">";
-        for (double x = minX; x <= maxX; x += 1)
+        // Lines a metre apart, or ten over a large area, so the grid stays a few hundred lines.
+        double step = std::max(w, h) > 100 ? 10 : 1;
+        svg += "<g stroke=\"#ddd\" stroke-width=\"" + N(0.03 * step) + "\">";
+        for (double x = minX; x <= maxX; x += step)
             svg += "<line x1=\"" + N(x) + "\" y1=\"" + N(minY) + "\" x2=\"" + N(x) + "\" y2=\"" +
                    N(maxY) + "\"/>";
-        for (double y = minY; y <= maxY; y += 1)
+        for (double y = minY; y <= maxY; y += step)
             svg += "<line x1=\"" + N(minX) + "\" y1=\"" + N(y) + "\" x2=\"" + N(maxX) + "\" y2=\"" +
                    N(y) + "\"/>";
         svg += "</g>\n";
