@@ -379,6 +379,7 @@ void plDataServer::EndDrive() {
     drive_.collisions = figures.collisions;
     drive_.landmarks = figures.landmarks;
     drive_.others = figures.others;
+    drive_.record = std::move(figures.record);
     if (UserFolder().empty())
         n_printf("ERROR: drive of user '%s' not recorded: no usable user folder\n",
                  names::PrintableName(userName_).c_str());
@@ -414,6 +415,8 @@ std::string plDataServer::FormatDriveData() const {
     out << "others=" << drive_.others.size() << "\n";
     for (const auto& other : drive_.others)
         out << "other=" << OneLine(other) << "\n";
+    // The trajectory and events follow today's keys (record/drive_record.h).
+    out << drive_record::FormatRecord(drive_.record);
     return out.str();
 }
 

@@ -89,6 +89,7 @@ private:
         int collisions = 0;
         std::vector<std::string> landmarks;
         std::vector<std::string> others; // who else was in the shared world
+        drive_record::Record record;
     } drive_;
     std::string lastDataFile_;
 };

@@ -261,6 +261,7 @@ bool nObserver::Start(std::string& error) {
     figures.collisions = simulation.Collisions();
     figures.landmarks = simulation.LandmarksReached();
     figures.others = SharedWorldDriveEnded(kernel);
+    figures.record = simulation.Record();
     lastFigures_ = figures;
     if (auto* data = dynamic_cast<plDataServer*>(kernel->Lookup("/sys/servers/data")))
         data->DriveFinished(figures);

@@ -1,6 +1,8 @@
 // The figures of one drive: what the drive object hands to the data server when a drive ends.
 #pragma once
 
+#include "record/drive_record.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -16,4 +18,5 @@ struct DriveFigures {
     int collisions = 0;
     std::vector<std::string> landmarks; // reached in this drive, in order
     std::vector<std::string> others;    // other users in the shared world during the drive
+    drive_record::Record record;        // the trajectory and events
 };

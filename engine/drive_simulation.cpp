@@ -24,6 +24,8 @@ DriveSimulation::DriveSimulation(WorldLayout layout, double speedScale, double a
     // The layout's start is where the seat stands; the axis lies behind or ahead of it.
     Vec2 dir = Direction(heading_);
     axis_ = {layout_.start.x + axisOffset_ * dir.x, layout_.start.y + axisOffset_ * dir.y};
+    Vec2 c = Centre();
+    recorder_.Step(0, c.x, c.y, heading_, 0, 0);
 }
 
 Vec2 DriveSimulation::CentreFor(Vec2 axis, double heading) const {
@@ -80,6 +82,20 @@ Vec2 SpreadStart(const WorldLayout& layout, const std::vector<Vec2>& others) {
     return layout.start; // a world too full to spread in: the start, as without others
 }
 
+std::string DriveSimulation::Obstacle(Vec2 c) const {
+    const double r = kChairRadius;
+    for (size_t i = 0; i < layout_.walls.size(); ++i) {
+        if (DistanceToSegment(c, layout_.walls[i].a, layout_.walls[i].b) < r)
+            return "wall " + std::to_string(i);
+    }
+    return "floor edge";
+}
+
+drive_record::Record DriveSimulation::Record() const {
+    drive_record::Recorder copy = recorder_;
+    return copy.Finish();
+}
+
 bool DriveSimulation::HasReached(const std::string& landmark) const {
     return reachedNames_.count(landmark) != 0;
 }
@@ -106,7 +122,8 @@ std::vector<std::string> DriveSimulation::Step(double dt, DriveInput input) {
 
     bool blocked = false;
     speed_ = 0;
-    if (!Blocked(CentreFor(newAxis, newHeading))) {
+    Vec2 wanted = CentreFor(newAxis, newHeading);
+    if (!Blocked(wanted)) {
         distance_ += std::abs(travel);
         speed_ = dt > 0 ? travel / dt : 0;
         axis_ = newAxis;
@@ -119,14 +136,17 @@ std::vector<std::string> DriveSimulation::Step(double dt, DriveInput input) {
         blocked = forward != 0 || !turned;
     }
     // One collision per contact: pressing on against the same wall counts once.
-    if (blocked && !touching_)
+    Vec2 c = Centre();
+    if (blocked && !touching_) {
         ++collisions_;
+        recorder_.Hit(elapsed_, c.x, c.y, Obstacle(wanted));
+    }
     touching_ = blocked;
+    recorder_.Step(elapsed_, c.x, c.y, heading_, forward, turn);
 
     // Each landmark is looked at until its name is reached, and a name is looked up in a set:
     // a step stays linear in the landmarks however many are reached at once.
     std::vector<std::string> reachedNow;
-    Vec2 c = Centre();
     for (size_t i = 0; i < layout_.landmarks.size(); ++i) {
         if (landmarkDone_[i])
             continue;
@@ -138,6 +158,7 @@ std::vector<std::string> DriveSimulation::Step(double dt, DriveInput input) {
         if (reachedNames_.insert(landmark.name).second) {
             reached_.push_back(landmark.name);
             reachedNow.push_back(landmark.name);
+            recorder_.Reached(elapsed_, landmark.name);
         }
     }
     return reachedNow;

@@ -5,6 +5,8 @@
 
 #include "world_layout.h"
 
+#include "record/drive_record.h"
+
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -44,11 +46,14 @@ public:
     bool Touching() const { return touching_; }
     const std::vector<std::string>& LandmarksReached() const { return reached_; }
     bool HasReached(const std::string& landmark) const;
+    // The drive so far: samples at 10 per second of drive time, collisions, landmarks.
+    drive_record::Record Record() const;
 
 private:
     std::vector<std::string> Step(double dt, DriveInput input);
     Vec2 CentreFor(Vec2 axis, double heading) const;
     bool Blocked(Vec2 centre) const;
+    std::string Obstacle(Vec2 centre) const; // what Blocked found: "wall N" or "floor edge"
 
     WorldLayout layout_;
     double speedScale_;
@@ -63,6 +68,7 @@ private:
     std::vector<std::string> reached_;             // names, in the order first reached
     std::unordered_set<std::string> reachedNames_; // the same, for O(1) look-ups
     std::vector<char> landmarkDone_;               // per layout landmark: its name is reached
+    drive_record::Recorder recorder_;
 };
 
 // Whether a chair's seat centre at `centre` is clear of the floor's edges and every wall.

@@ -16,4 +16,5 @@ $SUDO apt-get install -y --no-install-recommends \
   clang libclang-rt-14-dev \
   libgtest-dev libgmock-dev googletest libbenchmark-dev \
   xvfb xauth xdotool \
+  libcpp-httplib-dev chromium chromium-driver python3-selenium \
   file desktop-file-utils

@@ -283,6 +283,13 @@ DataFiles::Outcome DataFiles::Finish(IncomingFile& file) {
         return Refuse(Refusal::RecordsUnavailable);
     }
     file.kept_ = true;
+    if (onStored_) {
+        try {
+            onStored_(file.user_, storedName);
+        } catch (...) {
+            // The file is stored and recorded; reading it for the staff view is no part of that.
+        }
+    }
     return picked;
 }
 

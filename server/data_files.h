@@ -13,6 +13,7 @@
 #include "protocol/message_checks.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -82,6 +83,12 @@ public:
 
     std::string UserFolder(const std::string& user) const;
 
+    // Called with each file stored (user, stored name) before its sender is answered, to read
+    // it for the staff view; nothing it does can refuse the file. Set before serving.
+    void OnStored(std::function<void(const std::string&, const std::string&)> hook) {
+        onStored_ = std::move(hook);
+    }
+
 private:
     Outcome WriteChunk(IncomingFile& file, std::uint64_t offset, std::string_view data);
     Outcome Finish(IncomingFile& file);
@@ -91,6 +98,7 @@ private:
     std::string usersFolder_;
     FileRecordStore& records_;
     FileLimits limits_;
+    std::function<void(const std::string&, const std::string&)> onStored_;
 };
 
 // One transfer in progress. Destroying it before it was stored deletes its temporary file.

@@ -187,6 +187,17 @@ const std::vector<Option>& Options() {
          Whole(&ServerOptions::maxCreatesPerAddress, 1, 1000000)},
         {"throttle-window", "SECONDS", "how long a failed login is remembered (default 900)",
          Seconds(&ServerOptions::throttleWindow, 1)},
+        {"staff-port", "PORT",
+         "HTTPS port of the staff view (default 3153); 0 turns the staff view off",
+         Whole(&ServerOptions::staffPort, 0, 65535)},
+        {"staff-bind", "ADDRESS", "address the staff view listens on (default 0.0.0.0)",
+         Text(&ServerOptions::staffBind)},
+        {"worlds", "DIR",
+         "the worlds whose layouts the staff view draws (default the installed home's "
+         "share/pelora/home/worlds)",
+         Text(&ServerOptions::worldsDir)},
+        {"staff-idle-timeout", "SECONDS", "a staff login unused this long ends (default 1800)",
+         Seconds(&ServerOptions::staffIdleTimeout, 1)},
     };
     return table;
 }
@@ -326,13 +337,18 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, CommandLine& co
             name = name.substr(0, equals);
             hasValue = true;
         }
+        if (name == "list-staff") {
+            commandLine.action = Action::ListStaff;
+            continue;
+        }
         if (name == "print-public-key" || name == "print-certificate") {
             commandLine.action =
                 name == "print-public-key" ? Action::PrintPublicKey : Action::PrintCertificate;
             continue;
         }
         const Option* option = FindOption(name);
-        if (!option && name != "config" && name != "open-data") {
+        bool staffAction = name == "add-staff" || name == "remove-staff";
+        if (!option && name != "config" && name != "open-data" && !staffAction) {
             error = "unknown option \"--" + name + "\" (see --help)";
             return false;
         }
@@ -346,6 +362,9 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, CommandLine& co
         if (name == "config") {
             configPath = value;
             configGiven = true;
+        } else if (staffAction) {
+            commandLine.action = name == "add-staff" ? Action::AddStaff : Action::RemoveStaff;
+            commandLine.staffName = value;
         } else if (name == "open-data") {
             commandLine.action = Action::OpenData;
             commandLine.openDataTarget = Absolute(value);
@@ -400,6 +419,10 @@ std::string HelpText() {
         "                         home:keys/server.pem on each launcher\n"
         "  --open-data DIR        decrypt the data files received so far into DIR, one\n"
         "                         folder per user, for the site's staff\n"
+        "  --add-staff NAME       add a staff account for the staff view; the password is\n"
+        "                         read from standard input (twice on a terminal)\n"
+        "  --remove-staff NAME    remove a staff account (its logins end)\n"
+        "  --list-staff           list the staff accounts\n"
         "  --help, --version\n"
         "\n"
         "Options (each may also stand in the configuration file as \"name = value\"):\n"

@@ -54,13 +54,30 @@ struct ServerOptions {
     double throttleMaxDelay = 300;      // seconds
     double throttleWindow = 900;        // seconds a failure is remembered
     unsigned maxCreatesPerAddress = 30; // account creations from one address per hour
+
+    // the staff view (server/staff/)
+    std::uint16_t staffPort = 3153; // 0: no staff view
+    std::string staffBind = "0.0.0.0";
+    std::string worldsDir;          // default: the installed home's worlds
+    double staffIdleTimeout = 1800; // seconds a staff login lasts unused
 };
 
-enum class Action { Serve, Help, Version, PrintPublicKey, PrintCertificate, OpenData };
+enum class Action {
+    Serve,
+    Help,
+    Version,
+    PrintPublicKey,
+    PrintCertificate,
+    OpenData,
+    AddStaff,
+    RemoveStaff,
+    ListStaff
+};
 
 struct CommandLine {
     Action action = Action::Serve;
     std::string openDataTarget;
+    std::string staffName;  // for AddStaff and RemoveStaff
     std::string configPath; // the file read, or "" when none
     ServerOptions options;
 };

@@ -5,6 +5,7 @@
 #include "options.h"
 #include "seal_keys.h"
 #include "server.h"
+#include "staff/staff_accounts.h"
 #include "tls_identity.h"
 
 #include "protocol/framing.h"
@@ -140,6 +141,12 @@ int RunServerProgram(int argc, char** argv) {
         return PrintCertificate(commandLine.options);
     case Action::OpenData:
         return OpenData(commandLine.options, commandLine.openDataTarget);
+    case Action::AddStaff:
+        return AddStaffAccount(commandLine.options, commandLine.staffName, stdin, stdout, stderr);
+    case Action::RemoveStaff:
+        return RemoveStaffAccount(commandLine.options, commandLine.staffName, stdout, stderr);
+    case Action::ListStaff:
+        return ListStaffAccounts(commandLine.options, stdout, stderr);
     case Action::Serve:
         break;
     }

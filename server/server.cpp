@@ -91,7 +91,7 @@ bool Server::Start(std::string& error) {
     log_.SetRotation(options_.logRotateBytes, options_.logKeep);
     WarnOfWeakHashing();
     if (!OpenServerDatabase(database_, layout_.database, error) ||
-        !readDatabase_.Open(layout_.database, error))
+        !readDatabase_.Open(layout_.database, error) || !OpenStaffTables(database_, error))
         return false;
 
     SealKeys keys;
@@ -103,6 +103,7 @@ bool Server::Start(std::string& error) {
                   PublicKeyHex(keys));
     context_->sealPublicKey.assign(reinterpret_cast<const char*>(keys.publicKey.data()),
                                    keys.publicKey.size());
+    sealKeys_ = keys;
 
     if (options_.certPath.empty()) {
         std::string tlsFolder = JoinPath(options_.dataDir, "tls");
@@ -155,6 +156,12 @@ bool Server::Start(std::string& error) {
                 ": " + code.message();
         return false;
     }
+    if (!StartStaffView(summary, error))
+        return false;
+    // Caught from here on, before the readiness line: a SIGTERM that comes at once is held
+    // for Run() instead of killing the process.
+    signals_.add(SIGTERM);
+    signals_.add(SIGINT);
     std::uint64_t accounts = 0;
     accountStore_.Count(accounts);
     log_.Info("pelora-server started: listening on " + ListenAddress() + ", data in " +
@@ -179,6 +186,36 @@ void Server::WarnOfWeakHashing() {
         std::fprintf(stderr, "pelora-server: WARN %s\n", text.c_str());
 }
 
+// The drives of the data files already received are read first (each once: a file recorded,
+// readable or not, is not read again), then every file stored is read as it arrives.
+bool Server::StartStaffView(const std::string& certificate, std::string& error) {
+    std::string worlds = options_.worldsDir.empty() ? DefaultWorldsFolder() : options_.worldsDir;
+    worldCatalog_.Load(worlds);
+    for (const std::string& problem : worldCatalog_.Problems())
+        log_.Warning("staff view: " + problem);
+    ingest_ =
+        std::make_unique<DriveIngest>(layout_.users, sealKeys_, driveStore_, worldCatalog_, log_);
+    if (std::size_t recorded = ingest_->Scan())
+        log_.Info("recorded " + std::to_string(recorded) + " data files received earlier");
+    files_.OnStored([this](const std::string& user, const std::string& storedName) {
+        ingest_->Ingest(user, storedName);
+    });
+    if (options_.staffPort == 0) {
+        log_.Info("staff view off (--staff-port 0)");
+        return true;
+    }
+    staffServer_ = std::make_unique<StaffServer>(
+        StaffContext{options_, log_, driveStore_, staffStore_, hasher_, presence_, worldCatalog_});
+    if (!staffServer_->Start(layout_.cert, layout_.key, error)) {
+        staffServer_.reset();
+        return false;
+    }
+    log_.Info("staff view listening on https://" + staffServer_->ListenAddress() + " with " +
+              std::to_string(worldCatalog_.Worlds().size()) + " worlds from " + worlds +
+              ", certificate " + certificate);
+    return true;
+}
+
 std::string Server::ListenAddress() const {
     asio::error_code code;
     auto endpoint = acceptor_.local_endpoint(code);
@@ -191,8 +228,6 @@ std::string Server::ListenAddress() const {
 }
 
 int Server::Run() {
-    signals_.add(SIGTERM);
-    signals_.add(SIGINT);
     signals_.async_wait([this](const asio::error_code& error, int signal) {
         if (!error)
             BeginShutdown(signal == SIGTERM ? "SIGTERM" : "SIGINT");
@@ -207,6 +242,8 @@ int Server::Run() {
         thread.join();
     workers_.join();
     disk_.join();
+    if (staffServer_)
+        staffServer_->Stop();
     readDatabase_.Close();
     database_.Close();
     log_.Info("pelora-server stopped");

@@ -16,6 +16,11 @@
 #include "sqlite_storage.h"
 #include "world_registry.h"
 
+#include "staff/drive_ingest.h"
+#include "staff/sqlite_drive_store.h"
+#include "staff/staff_server.h"
+#include "staff/world_catalog.h"
+
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
 #include <asio/signal_set.hpp>
@@ -58,6 +63,7 @@ public:
 
 private:
     void WarnOfWeakHashing();
+    bool StartStaffView(const std::string& certificate, std::string& error);
     void Accept();
     void NoteAddressRefusal(const std::string& address);
     void TrimMemory();
@@ -78,6 +84,13 @@ private:
     Presence presence_;
     WorldRegistry worlds_;
     DataFiles files_;
+    // The staff view: the drives read from the data files, staff accounts, worlds, HTTPS.
+    SqliteDriveStore driveStore_{database_};
+    SqliteStaffStore staffStore_{database_};
+    WorldCatalog worldCatalog_;
+    SealKeys sealKeys_;
+    std::unique_ptr<DriveIngest> ingest_;
+    std::unique_ptr<StaffServer> staffServer_;
     SessionTable sessions_;
     asio::ssl::context tls_{asio::ssl::context::tls_server};
     asio::thread_pool workers_;

@@ -228,7 +228,9 @@ int main(int argc, char** argv) {
                                                     "--max-connections-per-address",
                                                     most,
                                                     "--throttle-address-failures",
-                                                    most};
+                                                    most,
+                                                    "--staff-port",
+                                                    "0"};
         if (arguments.argon2Given) {
             serverArguments.insert(serverArguments.end(),
                                    {"--argon2-ops", std::to_string(arguments.argon2Ops),

@@ -340,6 +340,23 @@ TEST_F(DataServer, SaveDriveData_WritesTheDriveFigures) {
     EXPECT_NE(text.find("start=20"), std::string::npos);
 }
 
+TEST_F(DataServer, SaveDriveData_WritesTheTrajectoryAfterTheFigures) {
+    Login("ann");
+    Drive("4");
+    std::string text =
+        home.ReadFile("users/ann/" + fs::path(data->LastDataFile()).filename().string());
+    // Today's keys stay first.
+    EXPECT_LT(text.find("other"), text.find("record=1\n"));
+    drive_record::DataFile file;
+    std::string error;
+    ASSERT_TRUE(drive_record::ParseDataFile(text, file, error)) << error << "\n" << text;
+    EXPECT_EQ(file.recordVersion, 1);
+    EXPECT_EQ(file.summary.user, "ann");
+    EXPECT_EQ(file.record.samples.size(), 41u); // four seconds at 10 a second, and the start
+    EXPECT_EQ(file.record.reaches.size(), 1u);
+    EXPECT_EQ(int(file.record.hits.size()), LastDriveFigures().collisions);
+}
+
 TEST_F(DataServer, TwoDrivesInOneSecond_GetTwoFiles) {
     Login("ann");
     Drive("1");

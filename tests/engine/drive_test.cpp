@@ -157,6 +157,31 @@ TEST(DriveSimulationWalls, FloorEdge_IsAWall) {
     EXPECT_NEAR(sim.Centre().x, DriveSimulation::kChairRadius, 0.06);
 }
 
+TEST(DriveSimulationRecord, StepsAreSampledAndCollisionsAndLandmarksKeptWithTimeAndPlace) {
+    DriveSimulation sim(Parse("size 20 10\nstart 2 5 0\nlandmark 4 5 0.5 Fountain\n"
+                              "wall 8 0 8 10\n"),
+                        1.0, 0.0);
+    sim.Advance(6.0, {1.0, 0.0});
+    drive_record::Record record = sim.Record();
+    // The start, then every tenth of a second of the six.
+    ASSERT_EQ(record.samples.size(), 61u);
+    EXPECT_DOUBLE_EQ(record.samples[0].time, 0.0);
+    EXPECT_DOUBLE_EQ(record.samples[0].x, 2.0);
+    EXPECT_NEAR(record.samples[10].time, 1.0, 1e-6);
+    EXPECT_NEAR(record.samples[10].x, 3.5, 1e-6);
+    EXPECT_NEAR(record.samples[10].speed, DriveSimulation::kTopSpeed, 1e-6);
+    EXPECT_DOUBLE_EQ(record.samples[10].forward, 1.0);
+    EXPECT_DOUBLE_EQ(record.samples.back().speed, 0.0); // against the wall
+    ASSERT_EQ(record.hits.size(), 1u);
+    EXPECT_EQ(record.hits[0].what, "wall 0");
+    EXPECT_NEAR(record.hits[0].x, 8.0 - DriveSimulation::kChairRadius, 0.06);
+    EXPECT_NEAR(record.hits[0].time, (8.0 - DriveSimulation::kChairRadius - 2.0) / 1.5, 0.05);
+    ASSERT_EQ(record.reaches.size(), 1u);
+    EXPECT_EQ(record.reaches[0].landmark, "Fountain");
+    EXPECT_NEAR(record.reaches[0].time, (4.0 - 0.5 - DriveSimulation::kChairRadius - 2.0) / 1.5,
+                0.05);
+}
+
 TEST(DriveSimulationLandmarks, PassingALandmark_ReportsItOnce) {
     DriveSimulation sim(Parse("size 20 10\nstart 2 5 0\nlandmark 6 5 0.5 Fountain\n"
                               "landmark 6 9 0.5 Far away\n"),

@@ -35,8 +35,8 @@ ServerProcess::~ServerProcess() {
 }
 
 std::vector<std::string> ServerProcess::FastArguments() {
-    return {"--argon2-ops", "1", "--argon2-memory",           "8",     "--workers", "2",
-            "--io-threads", "2", "--max-creates-per-address", "100000"};
+    return {"--argon2-ops", "1", "--argon2-memory",           "8",      "--workers",    "2",
+            "--io-threads", "2", "--max-creates-per-address", "100000", "--staff-port", "0"};
 }
 
 bool ServerProcess::Start(const std::string& program, const std::string& dataDir,

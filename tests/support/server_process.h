@@ -35,7 +35,8 @@ public:
     const std::string& DataDir() const { return dataDir_; }
 
     // Arguments that make a server quick to test against: argon2id at its least cost, and no
-    // limit on the accounts a test may create from 127.0.0.1.
+    // limit on the accounts a test may create from 127.0.0.1, and no staff view (its port is
+    // fixed; a test of the staff view gives one of its own).
     static std::vector<std::string> FastArguments();
 
 private:

@@ -1,0 +1,20 @@
+// The staff accounts from the command line: pelora-server --add-staff NAME (the password read
+// from standard input, twice and unechoed on a terminal), --remove-staff NAME, --list-staff.
+// They work on the data folder's database, also while a server runs on it.
+#pragma once
+
+#include "server/options.h"
+
+#include <cstdio>
+#include <string>
+
+namespace server {
+
+// Each gives the program's exit code; messages go to `out` and `err`.
+int AddStaffAccount(const ServerOptions& options, const std::string& name, std::FILE* in,
+                    std::FILE* out, std::FILE* err);
+int RemoveStaffAccount(const ServerOptions& options, const std::string& name, std::FILE* out,
+                       std::FILE* err);
+int ListStaffAccounts(const ServerOptions& options, std::FILE* out, std::FILE* err);
+
+} // namespace server
