@@ -19,6 +19,7 @@ struct ServerOptions {
     std::string certPath; // default <data>/tls/server.pem, made on first start
     std::string keyPath;  // default <data>/tls/server.key
     std::string logFile;  // default <data>/pelora-server.log
+    std::string database; // a postgresql:// URL; empty: SQLite in the data folder
     LogLevel logLevel = LogLevel::Info;
 
     // threads

@@ -43,6 +43,12 @@ LoginThrottle::Settings ThrottleSettings(const ServerOptions& options) {
     return settings;
 }
 
+// Connections to PostgreSQL: one per worker and I/O thread (they wait on the database), and one
+// to spare.
+std::size_t StoreConnections(const ServerOptions& options) {
+    return WorkerCount(options) + options.ioThreads + 1;
+}
+
 FileLimits Limits(const ServerOptions& options) {
     return FileLimits{options.maxFileBytes, options.maxUserBytes, options.maxUserFiles};
 }
@@ -60,13 +66,15 @@ DataLayout::DataLayout(const ServerOptions& options)
       users(JoinPath(options.dataDir, "users")) {}
 
 Server::Server(const ServerOptions& options)
-    : options_(options), layout_(options_), hasher_(options.argon2Ops, options.argon2MemoryKiB),
-      throttle_(ThrottleSettings(options)), creations_(options.maxCreatesPerAddress, 3600),
-      presence_(options.maxUsers), worlds_(wire::kMaxWorldMembers),
-      files_(layout_.users, fileRecords_, Limits(options)), workers_(WorkerCount(options)),
-      io_(static_cast<int>(options.ioThreads)) {
-    context_.reset(new ServerContext{options_, log_, accounts_, files_, hasher_, throttle_,
-                                     creations_, presence_, worlds_, workers_, sessions_});
+    : options_(options), layout_(options_),
+      storage_(MakeStorage(options.database, layout_.database, StoreConnections(options))),
+      hasher_(options.argon2Ops, options.argon2MemoryKiB), throttle_(ThrottleSettings(options)),
+      creations_(options.maxCreatesPerAddress, 3600), presence_(options.maxUsers),
+      worlds_(wire::kMaxWorldMembers), files_(layout_.users, storage_->Files(), Limits(options)),
+      workers_(WorkerCount(options)), io_(static_cast<int>(options.ioThreads)) {
+    context_.reset(new ServerContext{options_, log_, storage_->Accounts(), files_, hasher_,
+                                     throttle_, creations_, presence_, worlds_, workers_,
+                                     sessions_});
 }
 
 Server::~Server() {
@@ -79,7 +87,7 @@ bool Server::Start(std::string& error) {
     if (!log_.Open(layout_.log, error))
         return false;
     log_.SetLevel(options_.logLevel);
-    if (!OpenServerDatabase(database_, layout_.database, error))
+    if (!storage_->Open(error))
         return false;
 
     SealKeys keys;
@@ -138,10 +146,10 @@ bool Server::Start(std::string& error) {
         return false;
     }
     std::uint64_t accounts = 0;
-    accounts_.Count(accounts);
+    storage_->Accounts().Count(accounts);
     log_.Info("pelora-server started: listening on " + ListenAddress() + ", data in " +
-              options_.dataDir + ", " + std::to_string(accounts) + " accounts, certificate " +
-              summary);
+              options_.dataDir + ", database " + storage_->Describe() + ", " +
+              std::to_string(accounts) + " accounts, certificate " + summary);
     return true;
 }
 
@@ -171,7 +179,7 @@ int Server::Run() {
     for (auto& thread : threads)
         thread.join();
     workers_.join();
-    database_.Close();
+    storage_->Close();
     log_.Info("pelora-server stopped");
     return 0;
 }

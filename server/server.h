@@ -5,14 +5,13 @@
 #pragma once
 
 #include "data_files.h"
-#include "database.h"
 #include "login_throttle.h"
 #include "options.h"
 #include "password_hasher.h"
 #include "presence.h"
 #include "server_context.h"
 #include "server_log.h"
-#include "sqlite_storage.h"
+#include "storage_backend.h"
 #include "world_registry.h"
 
 #include <asio/io_context.hpp>
@@ -63,9 +62,7 @@ private:
     ServerOptions options_;
     DataLayout layout_;
     Log log_;
-    Database database_;
-    SqliteAccountStore accounts_{database_};
-    SqliteFileRecordStore fileRecords_{database_};
+    std::unique_ptr<StorageBackend> storage_;
     PasswordHasher hasher_;
     LoginThrottle throttle_;
     RateLimit creations_;

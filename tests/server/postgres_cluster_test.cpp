@@ -13,13 +13,13 @@ using pelora_test::PostgresCluster;
 
 namespace {
 
-using Connection = std::unique_ptr<PGconn, decltype(&PQfinish)>;
+using PgConnectionPtr = std::unique_ptr<PGconn, decltype(&PQfinish)>;
 
-Connection Connect(const std::string& conninfo) {
-    return Connection(PQconnectdb(conninfo.c_str()), &PQfinish);
+PgConnectionPtr PgConnect(const std::string& conninfo) {
+    return PgConnectionPtr(PQconnectdb(conninfo.c_str()), &PQfinish);
 }
 
-std::string One(PGconn* connection, const char* query) {
+std::string PgOne(PGconn* connection, const char* query) {
     std::unique_ptr<PGresult, decltype(&PQclear)> result(PQexec(connection, query), &PQclear);
     if (PQresultStatus(result.get()) != PGRES_TUPLES_OK || PQntuples(result.get()) != 1)
         return "error: " + std::string(PQerrorMessage(connection));
@@ -33,16 +33,16 @@ TEST(PostgresCluster, StartsVersion15UnprivilegedOnItsSocketOnly) {
     PELORA_START_POSTGRES_OR_SKIP(cluster);
     std::string error;
     ASSERT_TRUE(cluster.CreateDatabase("pelora_one", error)) << error;
-    Connection connection = Connect(cluster.Url("pelora_one"));
+    PgConnectionPtr connection = PgConnect(cluster.Url("pelora_one"));
     ASSERT_EQ(PQstatus(connection.get()), CONNECTION_OK) << PQerrorMessage(connection.get());
-    int version = std::stoi(One(connection.get(), "SHOW server_version_num"));
+    int version = std::stoi(PgOne(connection.get(), "SHOW server_version_num"));
     EXPECT_GE(version, 150000);
     EXPECT_LT(version, 160000);
-    EXPECT_EQ(One(connection.get(), "SELECT current_database()"), "pelora_one");
-    EXPECT_EQ(One(connection.get(), "SHOW listen_addresses"), "");
-    EXPECT_EQ(One(connection.get(), "SHOW server_encoding"), "UTF8");
+    EXPECT_EQ(PgOne(connection.get(), "SELECT current_database()"), "pelora_one");
+    EXPECT_EQ(PgOne(connection.get(), "SHOW listen_addresses"), "");
+    EXPECT_EQ(PgOne(connection.get(), "SHOW server_encoding"), "UTF8");
     // The key=value form reaches the same server.
-    Connection again = Connect(cluster.ConnectionText("pelora_one"));
+    PgConnectionPtr again = PgConnect(cluster.ConnectionText("pelora_one"));
     EXPECT_EQ(PQstatus(again.get()), CONNECTION_OK) << PQerrorMessage(again.get());
 }
 
@@ -51,12 +51,12 @@ TEST(PostgresCluster, IsGoneAfterStop) {
     PELORA_START_POSTGRES_OR_SKIP(cluster);
     std::string url = cluster.Url("postgres");
     {
-        Connection connection = Connect(url);
+        PgConnectionPtr connection = PgConnect(url);
         ASSERT_EQ(PQstatus(connection.get()), CONNECTION_OK) << PQerrorMessage(connection.get());
     }
     cluster.Stop();
     EXPECT_FALSE(cluster.Running());
-    Connection connection = Connect(url);
+    PgConnectionPtr connection = PgConnect(url);
     EXPECT_NE(PQstatus(connection.get()), CONNECTION_OK);
     std::string error;
     EXPECT_FALSE(cluster.CreateDatabase("late", error));
@@ -67,13 +67,13 @@ TEST(PostgresCluster, TwoClustersRunSideBySide) {
     PELORA_START_POSTGRES_OR_SKIP(first);
     PELORA_START_POSTGRES_OR_SKIP(second);
     EXPECT_NE(first.Url("postgres"), second.Url("postgres"));
-    Connection a = Connect(first.Url("postgres"));
-    Connection b = Connect(second.Url("postgres"));
+    PgConnectionPtr a = PgConnect(first.Url("postgres"));
+    PgConnectionPtr b = PgConnect(second.Url("postgres"));
     ASSERT_EQ(PQstatus(a.get()), CONNECTION_OK);
     ASSERT_EQ(PQstatus(b.get()), CONNECTION_OK);
     PQclear(PQexec(a.get(), "CREATE TABLE only_in_first (x int)"));
-    EXPECT_EQ(One(a.get(), "SELECT count(*) FROM pg_tables WHERE tablename = 'only_in_first'"),
+    EXPECT_EQ(PgOne(a.get(), "SELECT count(*) FROM pg_tables WHERE tablename = 'only_in_first'"),
               "1");
-    EXPECT_EQ(One(b.get(), "SELECT count(*) FROM pg_tables WHERE tablename = 'only_in_first'"),
+    EXPECT_EQ(PgOne(b.get(), "SELECT count(*) FROM pg_tables WHERE tablename = 'only_in_first'"),
               "0");
 }
