@@ -172,7 +172,7 @@ DataFiles::Outcome DataFiles::Offer(const std::string& user, const std::string& 
                       SizeText(limits_.maxUserBytes) + ").");
 
     std::string error;
-    if (!MakeFolders(folder, 0750, error))
+    if (!MakeFolders(folder, 0700, error))
         return Refuse("The server could not make the user's folder; please try again later.", true);
     std::unique_ptr<IncomingFile> file(new IncomingFile);
     file->user_ = user;

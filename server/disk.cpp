@@ -2,6 +2,7 @@
 #include "disk.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -111,7 +112,7 @@ bool SyncFolder(const std::string& path) {
 }
 
 bool WriteFileDurably(const std::string& path, const std::string& bytes, mode_t mode,
-                      std::string& error) {
+                      std::string& error, Existing existing) {
     std::string temporary = path + ".new-XXXXXX";
     int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) {
@@ -123,16 +124,41 @@ bool WriteFileDurably(const std::string& path, const std::string& bytes, mode_t 
         ::fchmod(fd, mode) == 0 && WriteAll(fd, bytes.data(), bytes.size()) && ::fsync(fd) == 0;
     int saved = errno;
     ok = file.Close() && ok;
-    if (ok && ::rename(temporary.c_str(), path.c_str()) != 0) {
+    // link() never replaces a name; rename() does, in one step.
+    if (ok && (existing == Existing::Keep ? ::link(temporary.c_str(), path.c_str())
+                                          : ::rename(temporary.c_str(), path.c_str())) != 0) {
         saved = errno;
         ok = false;
     }
-    if (!ok) {
+    if (existing == Existing::Keep || !ok)
         ::unlink(temporary.c_str());
+    if (!ok) {
         error = "cannot write " + path + ": " + ErrnoText(saved);
+        errno = saved;
         return false;
     }
     SyncFolder(FolderOf(path));
+    return true;
+}
+
+bool CheckPrivateFolder(const std::string& path, std::string& error) {
+    struct stat info;
+    if (::stat(path.c_str(), &info) != 0) {
+        error = "cannot look at the folder " + path + ": " + ErrnoText(errno);
+        return false;
+    }
+    if (info.st_uid != ::geteuid()) {
+        error = "the folder " + path + " belongs to another user; the server keeps its data " +
+                "only in a folder of its own (chown it to the server's user)";
+        return false;
+    }
+    if (info.st_mode & (S_IWGRP | S_IWOTH)) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+        error = "the folder " + path + " may be written by others (mode " + mode +
+                "); make it private with: chmod go-w " + path;
+        return false;
+    }
     return true;
 }
 

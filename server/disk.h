@@ -10,9 +10,15 @@ namespace server {
 
 // Writes the bytes to a new temporary file beside `path` with the given permission bits,
 // flushes it, renames it over `path` and flushes the folder, so a crash leaves the old file or
-// the new one. On failure nothing is left behind and `error` says why.
+// the new one. With Keep an existing `path` is never replaced: the write fails with EEXIST in
+// `errno` instead. On failure nothing is left behind and `error` says why.
+enum class Existing { Replace, Keep };
 bool WriteFileDurably(const std::string& path, const std::string& bytes, mode_t mode,
-                      std::string& error);
+                      std::string& error, Existing existing = Existing::Replace);
+
+// Refuses a folder that someone else may write into (its group or others, or another owner):
+// false with a sentence that says how to fix it.
+bool CheckPrivateFolder(const std::string& path, std::string& error);
 
 bool ReadFile(const std::string& path, std::string& bytes, std::string& error);
 

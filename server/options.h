@@ -21,6 +21,8 @@ struct ServerOptions {
     std::string logFile;  // default <data>/pelora-server.log
     std::string database; // a postgresql:// URL; empty: SQLite in the data folder
     LogLevel logLevel = LogLevel::Info;
+    std::uint64_t logRotateBytes = 16ull * 1024 * 1024; // 0: never rotated
+    unsigned logKeep = 4;                               // rotated files kept
 
     // threads
     unsigned ioThreads = 2;
@@ -28,8 +30,11 @@ struct ServerOptions {
 
     // connections
     std::size_t maxConnections = 2000;
+    std::size_t maxConnectionsPerAddress = 100;
     std::size_t maxUsers = 2000;
-    double handshakeTimeout = 10; // seconds, for the TLS handshake and again for the Hello
+    double handshakeTimeout = 10; // seconds from the connection, for the TLS handshake and Hello
+    double loginTimeout = 60;     // seconds from the connection until a login
+    double frameTimeout = 20;     // seconds for a whole frame once its first byte came
     double idleTimeout = 30;
     double pingInterval = 10; // what clients are told
     std::size_t maxSendQueueBytes = 1024 * 1024;

@@ -79,6 +79,12 @@ int OpenData(const ServerOptions& options, const std::string& target) {
         std::fprintf(stderr, "pelora-server: %s\n", problem.c_str());
     std::printf("Opened %zu sealed files and copied %zu other files into %s.\n", report.opened,
                 report.copied, target.c_str());
+    for (const std::string& renamed : report.renamed)
+        std::printf("%s.\n", renamed.c_str());
+    if (report.unchanged > 0)
+        std::printf("%zu files were there already with the same content and were left as they "
+                    "are.\n",
+                    report.unchanged);
     if (!report.problems.empty()) {
         std::printf("%zu files could not be opened (see above).\n", report.problems.size());
         return 1;

@@ -5,6 +5,7 @@
 
 #include <sodium.h>
 
+#include <cerrno>
 #include <sys/stat.h>
 
 namespace server {
@@ -93,6 +94,41 @@ bool LoadOrMakeSealKeys(const std::string& folder, SealKeys& keys, bool& created
     return true;
 }
 
+namespace {
+
+enum class Written { New, Same, Failed };
+
+// "data-1.txt" -> "data-1-2.txt": the number before the first dot.
+std::string NumberedName(const std::string& name, int number) {
+    auto dot = name.find('.', 1);
+    std::string tag = "-" + std::to_string(number);
+    return dot == std::string::npos ? name + tag : name.substr(0, dot) + tag + name.substr(dot);
+}
+
+// Writes `bytes` into `folder` as `name`, or as the first numbered name that is free, never
+// over another file; a file of the same content under one of those names is taken as written.
+Written WriteNew(const std::string& folder, const std::string& name, const std::string& bytes,
+                 std::string& written, std::string& error) {
+    for (int number = 1; number <= 1000; ++number) {
+        written = number == 1 ? name : NumberedName(name, number);
+        std::string path = JoinPath(folder, written);
+        if (PathExists(path)) {
+            std::string there, ignored;
+            if (IsRegularFile(path) && ReadFile(path, there, ignored) && there == bytes)
+                return Written::Same;
+            continue;
+        }
+        if (WriteFileDurably(path, bytes, 0600, error, Existing::Keep))
+            return Written::New;
+        if (errno != EEXIST)
+            return Written::Failed;
+    }
+    error = "no free name for " + JoinPath(folder, name);
+    return Written::Failed;
+}
+
+} // namespace
+
 OpenDataReport OpenDataFiles(const std::string& usersFolder, const SealKeys& keys,
                              const std::string& target) {
     OpenDataReport report;
@@ -127,11 +163,25 @@ OpenDataReport OpenDataFiles(const std::string& usersFolder, const SealKeys& key
             } else {
                 plain = std::move(bytes);
             }
-            if (!MakeFolders(to, 0700, error) ||
-                !WriteFileDurably(JoinPath(to, outName), plain, 0600, error)) {
+            if (!MakeFolders(to, 0700, error)) {
                 report.problems.push_back(error);
                 continue;
             }
+            std::string written;
+            switch (WriteNew(to, outName, plain, written, error)) {
+            case Written::Failed:
+                report.problems.push_back(error);
+                continue;
+            case Written::Same:
+                ++report.unchanged;
+                continue;
+            case Written::New:
+                break;
+            }
+            if (written != outName)
+                report.renamed.push_back(user + "/" + name + " was written as " + user + "/" +
+                                         written + ", because " + user + "/" + outName +
+                                         " holds another file");
             ++(sealed ? report.opened : report.copied);
         }
     }

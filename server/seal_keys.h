@@ -26,12 +26,17 @@ std::string PublicKeyHex(const SealKeys& keys);
 struct OpenDataReport {
     std::size_t opened = 0;            // sealed files decrypted
     std::size_t copied = 0;            // files that were not sealed, copied as they are
+    std::size_t unchanged = 0;         // already in the target with the same content
+    std::vector<std::string> renamed;  // one sentence per file written under another name
     std::vector<std::string> problems; // one sentence per file that could not be opened
 };
 
 // For every user folder under `usersFolder`, writes each received file into
-// <target>/<user>/: a "<name>.sealed" file decrypted as "<name>", any other file copied. The
-// received files are left as they are.
+// <target>/<user>/: a "<name>.sealed" file decrypted as "<name>", any other file copied. No
+// file is ever overwritten: when the name is taken (by "X" beside "X.sealed", or by an earlier
+// run) by other content, the file gets the first free name of "X-2", "X-3"... (the number
+// before the first dot) and the report says so; the same content already there is left as
+// it is. The received files are left as they are.
 OpenDataReport OpenDataFiles(const std::string& usersFolder, const SealKeys& keys,
                              const std::string& target);
 

@@ -14,6 +14,7 @@
 #include <openssl/ssl.h>
 
 #include <csignal>
+#include <cstdio>
 #include <thread>
 #include <vector>
 
@@ -25,6 +26,9 @@ namespace {
 // that a connection is closed at once.
 constexpr std::size_t kFullNoticeSlack = 64;
 constexpr auto kShutdownGrace = std::chrono::seconds(3);
+// The least hashing cost a site should run with (argon2id, as recommended for passwords).
+constexpr std::uint64_t kSafeArgon2Ops = 2;
+constexpr std::uint64_t kSafeArgon2MemoryKiB = 19456;
 
 unsigned WorkerCount(const ServerOptions& options) {
     if (options.workers > 0)
@@ -72,9 +76,8 @@ Server::Server(const ServerOptions& options)
       creations_(options.maxCreatesPerAddress, 3600), presence_(options.maxUsers),
       worlds_(wire::kMaxWorldMembers), files_(layout_.users, storage_->Files(), Limits(options)),
       workers_(WorkerCount(options)), io_(static_cast<int>(options.ioThreads)) {
-    context_.reset(new ServerContext{options_, log_, storage_->Accounts(), files_, hasher_,
-                                     throttle_, creations_, presence_, worlds_, workers_,
-                                     sessions_});
+    context_.reset(new ServerContext{options_, log_, accounts_, files_, presence_, worlds_,
+                                     workers_, sessions_});
 }
 
 Server::~Server() {
@@ -82,11 +85,15 @@ Server::~Server() {
 }
 
 bool Server::Start(std::string& error) {
-    if (!MakeFolders(options_.dataDir, 0700, error) || !MakeFolders(layout_.users, 0700, error))
+    if (!MakeFolders(options_.dataDir, 0700, error) ||
+        !CheckPrivateFolder(options_.dataDir, error) || !MakeFolders(layout_.users, 0700, error) ||
+        !CheckPrivateFolder(layout_.users, error))
         return false;
     if (!log_.Open(layout_.log, error))
         return false;
     log_.SetLevel(options_.logLevel);
+    log_.SetRotation(options_.logRotateBytes, options_.logKeep);
+    WarnOfWeakHashing();
     if (!storage_->Open(error))
         return false;
 
@@ -153,6 +160,22 @@ bool Server::Start(std::string& error) {
     return true;
 }
 
+// Lower hashing settings make tests and load runs quick; a site must not run on them unaware.
+void Server::WarnOfWeakHashing() {
+    if (options_.argon2Ops >= kSafeArgon2Ops && options_.argon2MemoryKiB >= kSafeArgon2MemoryKiB)
+        return;
+    std::string text =
+        "password hashing is set below the safe floor (argon2id t=" +
+        std::to_string(options_.argon2Ops) + ", m=" + std::to_string(options_.argon2MemoryKiB) +
+        " KiB): new password hashes are easier to crack. The safe values are "
+        "argon2-ops = " +
+        std::to_string(kSafeArgon2Ops) +
+        " and argon2-memory = " + std::to_string(kSafeArgon2MemoryKiB) + " (19 MiB) or more";
+    log_.Warning(text);
+    if (!log_.EchoesToStandardError())
+        std::fprintf(stderr, "pelora-server: WARN %s\n", text.c_str());
+}
+
 std::string Server::ListenAddress() const {
     asio::error_code code;
     auto endpoint = acceptor_.local_endpoint(code);
@@ -207,18 +230,41 @@ void Server::Accept() {
         }
         acceptErrorLogged_ = false;
         std::size_t count = sessions_.Count();
+        asio::error_code code;
+        auto remote = socket.remote_endpoint(code);
+        std::string address = code ? "unknown address" : remote.address().to_string();
         if (count >= options_.maxConnections + kFullNoticeSlack) {
             asio::error_code ignored;
             socket.close(ignored);
+        } else if (sessions_.CountFrom(address) >= options_.maxConnectionsPerAddress) {
+            // No TLS, no words: an address past its share gets nothing to hold on to.
+            asio::error_code ignored;
+            socket.close(ignored);
+            NoteAddressRefusal(address);
         } else {
             auto session =
                 std::make_shared<Session>(*context_, std::move(socket), tls_, nextSessionId_++,
                                           count >= options_.maxConnections);
-            sessions_.Add(session->Id(), session);
+            sessions_.Add(session->Id(), session, address);
             session->Start();
         }
         Accept();
     });
+}
+
+// Logs the first connection refused for its address's limit, then at most one line a minute
+// with the count since.
+void Server::NoteAddressRefusal(const std::string& address) {
+    auto now = std::chrono::steady_clock::now();
+    ++addressRefusals_;
+    if (addressRefusals_ > 1 && now - addressRefusalLogged_ < std::chrono::minutes(1))
+        return;
+    log_.Info("refused " + std::to_string(addressRefusals_) + " connection" +
+              (addressRefusals_ == 1 ? "" : "s") + " past the limit of " +
+              std::to_string(options_.maxConnectionsPerAddress) +
+              " from one address (the last from " + address + ")");
+    addressRefusals_ = 0;
+    addressRefusalLogged_ = now;
 }
 
 void Server::BeginShutdown(const std::string& why) {
@@ -253,14 +299,28 @@ void Server::WaitForSessions() {
     });
 }
 
-void SessionTable::Add(std::uint64_t id, const std::weak_ptr<Session>& session) {
+void SessionTable::Add(std::uint64_t id, const std::weak_ptr<Session>& session,
+                       const std::string& address) {
     std::lock_guard lock(mutex_);
-    sessions_[id] = session;
+    if (sessions_.try_emplace(id, Entry{session, address}).second)
+        ++perAddress_[address];
 }
 
 void SessionTable::Remove(std::uint64_t id) {
     std::lock_guard lock(mutex_);
-    sessions_.erase(id);
+    auto found = sessions_.find(id);
+    if (found == sessions_.end())
+        return;
+    auto from = perAddress_.find(found->second.address);
+    if (from != perAddress_.end() && --from->second == 0)
+        perAddress_.erase(from);
+    sessions_.erase(found);
+}
+
+std::size_t SessionTable::CountFrom(const std::string& address) const {
+    std::lock_guard lock(mutex_);
+    auto found = perAddress_.find(address);
+    return found == perAddress_.end() ? 0 : found->second;
 }
 
 std::size_t SessionTable::Count() const {
@@ -273,8 +333,8 @@ void SessionTable::ForEach(
     std::vector<std::shared_ptr<Session>> live;
     {
         std::lock_guard lock(mutex_);
-        for (const auto& [id, weak] : sessions_)
-            if (auto session = weak.lock())
+        for (const auto& [id, entry] : sessions_)
+            if (auto session = entry.session.lock())
                 live.push_back(session);
     }
     for (const auto& session : live)

@@ -4,6 +4,7 @@
 // is told, the database is closed.
 #pragma once
 
+#include "accounts.h"
 #include "data_files.h"
 #include "login_throttle.h"
 #include "options.h"
@@ -55,7 +56,9 @@ public:
     void Stop();
 
 private:
+    void WarnOfWeakHashing();
     void Accept();
+    void NoteAddressRefusal(const std::string& address);
     void BeginShutdown(const std::string& why);
     void WaitForSessions();
 
@@ -66,6 +69,7 @@ private:
     PasswordHasher hasher_;
     LoginThrottle throttle_;
     RateLimit creations_;
+    Accounts accounts_{storage_->Accounts(), hasher_, throttle_, creations_};
     Presence presence_;
     WorldRegistry worlds_;
     DataFiles files_;
@@ -84,6 +88,8 @@ private:
     std::atomic<bool> stopping_{false};
     std::uint64_t nextSessionId_ = 1;
     bool acceptErrorLogged_ = false;
+    std::uint64_t addressRefusals_ = 0;
+    std::chrono::steady_clock::time_point addressRefusalLogged_{};
 };
 
 } // namespace server

@@ -3,13 +3,11 @@
 // everyone at shutdown). Owned by the Server; sessions hold a reference.
 #pragma once
 
+#include "accounts.h"
 #include "data_files.h"
-#include "login_throttle.h"
 #include "options.h"
-#include "password_hasher.h"
 #include "presence.h"
 #include "server_log.h"
-#include "storage.h"
 #include "world_registry.h"
 
 #include <asio/thread_pool.hpp>
@@ -18,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <unordered_map>
 
 namespace server {
@@ -26,24 +25,28 @@ class Session;
 
 class SessionTable {
 public:
-    void Add(std::uint64_t id, const std::weak_ptr<Session>& session);
+    void Add(std::uint64_t id, const std::weak_ptr<Session>& session, const std::string& address);
     void Remove(std::uint64_t id);
     std::size_t Count() const;
+    // Live connections from the address.
+    std::size_t CountFrom(const std::string& address) const;
     void ForEach(const std::function<void(const std::shared_ptr<Session>&)>& action) const;
 
 private:
+    struct Entry {
+        std::weak_ptr<Session> session;
+        std::string address;
+    };
     mutable std::mutex mutex_;
-    std::unordered_map<std::uint64_t, std::weak_ptr<Session>> sessions_;
+    std::unordered_map<std::uint64_t, Entry> sessions_;
+    std::unordered_map<std::string, std::size_t> perAddress_;
 };
 
 struct ServerContext {
     const ServerOptions& options;
     Log& log;
-    AccountStore& accounts;
+    Accounts& accounts;
     DataFiles& files;
-    const PasswordHasher& hasher;
-    LoginThrottle& throttle;
-    RateLimit& creations;
     Presence& presence;
     WorldRegistry& worlds;
     asio::thread_pool& workers;

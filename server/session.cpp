@@ -6,6 +6,8 @@
 #include <asio/post.hpp>
 #include <asio/write.hpp>
 
+#include <cmath>
+
 #include "protocol/user_name.h"
 
 namespace server {
@@ -18,10 +20,17 @@ namespace {
 constexpr auto kLingerTime = std::chrono::seconds(1);
 // Frames gathered into one write.
 constexpr std::size_t kWriteBatchBytes = 64 * 1024;
+// Events of one kind one session may repeat, logged one by one within a window.
+constexpr unsigned kNotesPerWindow = 5;
+constexpr auto kNoteWindow = std::chrono::seconds(60);
 
 std::chrono::steady_clock::duration Seconds(double seconds) {
     return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
         std::chrono::duration<double>(seconds));
+}
+
+std::string WholeSeconds(double seconds) {
+    return std::to_string(static_cast<long long>(std::ceil(seconds)));
 }
 
 } // namespace
@@ -49,7 +58,7 @@ Session::~Session() {
 void Session::Start() {
     auto self = shared_from_this();
     asio::post(stream_.get_executor(), [self] {
-        self->phaseStart_ = Clock::now();
+        self->connectedAt_ = self->phaseStart_ = Clock::now();
         self->context_.log.Debug("connection " + std::to_string(self->id_) + " from " +
                                  self->peer_);
         self->ArmTimer();
@@ -73,8 +82,9 @@ void Session::OnHandshake(const asio::error_code& error) {
         Drop("handshake failed");
         return;
     }
+    // The hello's deadline runs from the connection, not from the handshake's end.
     phase_ = Phase::AwaitHello;
-    phaseStart_ = lastReceive_ = Clock::now();
+    lastReceive_ = Clock::now();
     Read();
 }
 
@@ -113,10 +123,12 @@ void Session::OnRead(const asio::error_code& error, std::size_t bytes) {
 
 // Takes whole frames until one needs a worker, the bytes run out, or the session closes.
 void Session::ProcessFrames() {
+    bool tookFrame = false;
     while (!busy_ && phase_ < Phase::Closing) {
         wire::Frame frame;
         switch (decoder_.Next(frame)) {
         case wire::FrameDecoder::Status::NeedMore:
+            TimeFrame(tookFrame);
             Read();
             return;
         case wire::FrameDecoder::Status::Error: {
@@ -131,9 +143,24 @@ void Session::ProcessFrames() {
             return;
         }
         case wire::FrameDecoder::Status::Ready:
+            tookFrame = true;
             Handle(frame);
             break;
         }
+    }
+}
+
+// Starts the clock of a frame whose first bytes have come (a new one when a frame was just
+// taken), or stops it when no part of a frame waits.
+void Session::TimeFrame(bool tookFrame) {
+    bool pending = decoder_.Buffered() > 0;
+    if (pending && (!framePending_ || tookFrame)) {
+        framePending_ = true;
+        frameStart_ = lastReceive_;
+        if (phase_ == Phase::Ready)
+            ArmTimer();
+    } else if (!pending) {
+        framePending_ = false;
     }
 }
 
@@ -148,7 +175,11 @@ bool Session::Send(wire::FrameType type, const google::protobuf::MessageLite& me
     }
     if (queuedBytes_ + frame.size() > context_.options.maxSendQueueBytes) {
         Refusal("slow", Who() + " does not read fast enough; connection closed");
-        Drop("too slow");
+        // What waits is lost with the connection anyway: the goodbye goes next, so a reader
+        // that is merely slow still gets it before the linger time ends.
+        queue_.clear();
+        queuedBytes_ = 0;
+        Close("too slow", "The connection did not take the server's messages fast enough.");
         return false;
     }
     queuedBytes_ += frame.size();
@@ -157,8 +188,8 @@ bool Session::Send(wire::FrameType type, const google::protobuf::MessageLite& me
     return true;
 }
 
-// Starts a write of the queued frames and then of the waiting positions, when none is under
-// way. Positions go after the queue, so a member's arrival always precedes its positions.
+// Starts a write of the queued frames and then of what waits for the relay, when none is under
+// way. The relay goes after the queue, so the reply to a join precedes the members' news.
 void Session::Flush() {
     if (!writing_.empty() || phase_ == Phase::Closed)
         return;
@@ -167,19 +198,10 @@ void Session::Flush() {
         writing_ += queue_.front();
         queue_.pop_front();
     }
-    if (!pendingPositions_.empty() && !flushThenEnd_ && PositionsDue()) {
-        lastPositionsSent_ = Clock::now();
-        pb::Positions positions;
-        for (const auto& [member, position] : pendingPositions_) {
-            auto* entry = positions.add_positions();
-            entry->set_id(member);
-            *entry->mutable_position() = position;
-        }
-        pendingPositions_.clear();
-        wire::AppendMessage(writing_, wire::FrameType::Positions, positions);
-    }
+    if (RelayWaiting() && !flushThenEnd_ && RelayDue())
+        AppendRelay(writing_);
     if (writing_.empty()) {
-        SchedulePositions(); // positions waiting for their turn
+        ScheduleRelay(); // what waits for its turn
         if (flushThenEnd_ && phase_ == Phase::Closing) {
             // The goodbye is out: hang up our side and wait for the client's.
             asio::error_code ignored;
@@ -213,10 +235,14 @@ void Session::ArmTimer() {
     switch (phase_) {
     case Phase::Handshake:
     case Phase::AwaitHello:
-        deadline = phaseStart_ + Seconds(context_.options.handshakeTimeout);
+        deadline = connectedAt_ + Seconds(context_.options.handshakeTimeout);
         break;
     case Phase::Ready:
         deadline = lastReceive_ + Seconds(context_.options.idleTimeout);
+        if (!loggedInOnce_)
+            deadline = std::min(deadline, connectedAt_ + Seconds(context_.options.loginTimeout));
+        if (framePending_)
+            deadline = std::min(deadline, frameStart_ + Seconds(context_.options.frameTimeout));
         break;
     case Phase::Closing:
         deadline = phaseStart_ + kLingerTime;
@@ -235,28 +261,42 @@ void Session::OnTimer(const asio::error_code& error) {
     Clock::time_point now = Clock::now();
     switch (phase_) {
     case Phase::Handshake:
-        if (now - phaseStart_ >= Seconds(context_.options.handshakeTimeout)) {
+        if (now - connectedAt_ >= Seconds(context_.options.handshakeTimeout)) {
             Refusal("handshake", "no TLS handshake from " + peer_ + " in time; connection closed");
             Drop("handshake not finished in time");
             return;
         }
         break;
     case Phase::AwaitHello:
-        if (now - phaseStart_ >= Seconds(context_.options.handshakeTimeout)) {
+        if (now - connectedAt_ >= Seconds(context_.options.handshakeTimeout)) {
             Refusal("hello", "no hello from " + peer_ + " in time; connection closed");
             Drop("no hello in time");
             return;
         }
         break;
     case Phase::Ready:
-        // The clock does not run while a worker has the session's request.
-        if (busy_)
+        // The clocks do not run while a worker has the session's request.
+        if (busy_) {
             lastReceive_ = now;
-        else if (now - lastReceive_ >= Seconds(context_.options.idleTimeout)) {
-            Close("idle time-out",
-                  "Nothing arrived from the client for " +
-                      std::to_string(static_cast<int>(context_.options.idleTimeout)) +
-                      " seconds: timed out.");
+            if (framePending_)
+                frameStart_ = now;
+        } else if (!loggedInOnce_ && now - connectedAt_ >= Seconds(context_.options.loginTimeout)) {
+            Refusal("login-time", "no login from " + peer_ + " in time; connection closed");
+            Close("no login in time", "No login arrived within " +
+                                          WholeSeconds(context_.options.loginTimeout) +
+                                          " seconds of connecting: timed out.");
+            return;
+        } else if (framePending_ && now - frameStart_ >= Seconds(context_.options.frameTimeout)) {
+            Refusal("frame-time",
+                    "a message from " + Who() + " did not arrive whole in time; connection closed");
+            Close("message not finished in time", "A message did not arrive whole within " +
+                                                      WholeSeconds(context_.options.frameTimeout) +
+                                                      " seconds: timed out.");
+            return;
+        } else if (now - lastReceive_ >= Seconds(context_.options.idleTimeout)) {
+            Close("idle time-out", "Nothing arrived from the client for " +
+                                       WholeSeconds(context_.options.idleTimeout) +
+                                       " seconds: timed out.");
             return;
         }
         break;
@@ -276,7 +316,7 @@ void Session::Close(const std::string& why, const std::string& goodbye) {
         return;
     EndLogin(why);
     incoming_.reset();
-    pendingPositions_.clear();
+    ForgetRelay();
     if (!goodbye.empty()) {
         // Past the queue's bound if need be: it is the last frame, and a small one.
         pb::Goodbye message;
@@ -311,7 +351,7 @@ void Session::Terminate() {
         return;
     phase_ = Phase::Closed;
     queue_.clear();
-    pendingPositions_.clear();
+    ForgetRelay();
     timer_.cancel();
     relayTimer_.cancel();
     asio::error_code ignored;
@@ -334,7 +374,7 @@ void Session::Drain() {
 std::string Session::Who() const {
     if (account_.empty())
         return peer_;
-    return names::PrintableName(account_) + " (" + peer_ + ")";
+    return LogQuoted(account_) + " (" + peer_ + ")";
 }
 
 void Session::Refusal(const std::string& kind, const std::string& text) {
@@ -342,8 +382,52 @@ void Session::Refusal(const std::string& kind, const std::string& text) {
         context_.log.Info(text);
 }
 
+void Session::Note(const std::string& kind, const std::string& text) {
+    Clock::time_point now = Clock::now();
+    auto [at, added] = notes_.try_emplace(kind);
+    Repeats& repeats = at->second;
+    if (added || now - repeats.since >= kNoteWindow) {
+        SummariseNotes(false);
+        repeats.since = now;
+        repeats.logged = 0;
+    }
+    if (repeats.logged < kNotesPerWindow) {
+        ++repeats.logged;
+        context_.log.Info(text);
+    } else {
+        ++repeats.unlogged;
+    }
+}
+
+// The counts of events not logged: those of windows that are over, or all as the session ends.
+void Session::SummariseNotes(bool all) {
+    Clock::time_point now = Clock::now();
+    for (auto& [kind, repeats] : notes_) {
+        if (repeats.unlogged == 0 || (!all && now - repeats.since < kNoteWindow))
+            continue;
+        context_.log.Info("connection " + std::to_string(id_) + " from " + Who() + ": " +
+                          std::to_string(repeats.unlogged) + " more events of the kind \"" + kind +
+                          "\" were not logged");
+        repeats.unlogged = 0;
+    }
+}
+
+bool Session::WithinBudget(RequestBudget& budget, const char* what, std::uint16_t frameType) {
+    double wait = budget.Take(Clock::now());
+    if (wait <= 0)
+        return true;
+    auto seconds = std::max(1, static_cast<int>(std::ceil(wait)));
+    // Counted as a fault: a client that keeps asking past its budget is closed.
+    Fault(pb::ErrorReply::BUSY, frameType,
+          std::string("Too many ") + what + " requests on this connection; please wait " +
+              std::to_string(seconds) + (seconds == 1 ? " second." : " seconds."));
+    return false;
+}
+
 // Once, as the connection ends: how many refusals were counted but not logged.
 void Session::SummariseRefusals() {
+    SummariseNotes(true);
+    notes_.clear();
     for (const auto& [kind, count] : refusals_)
         if (count > 1)
             context_.log.Info("connection " + std::to_string(id_) + " from " + peer_ + ": " +

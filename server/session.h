@@ -2,11 +2,14 @@
 // session accepts next depends on its state (handshake, hello, logged in or not, in a world,
 // sending a file); anything else is answered with an error, never guessed at. Slow work
 // (password hashes, disk) goes to the worker pool while the session stops reading, and its
-// result comes back to the strand. Outgoing frames wait in a queue bounded in bytes; positions
-// of other members wait apart, newest first, one per member, so a slow reader holds at most
-// one position per member and never a growing backlog.
+// result comes back to the strand. Outgoing frames wait in a queue bounded in bytes; the
+// changes of the world's membership and the positions of other members wait apart and go out
+// together at most once per relay interval (a member that came and went within one is never
+// announced; positions newest first, one per member), so a slow reader holds at most one entry
+// per member and never a growing backlog. Each kind of request has a budget over time.
 #pragma once
 
+#include "request_budget.h"
 #include "server_context.h"
 
 #include "protocol/framing.h"
@@ -58,6 +61,7 @@ private:
     void Read();
     void OnRead(const asio::error_code& error, std::size_t bytes);
     void ProcessFrames();
+    void TimeFrame(bool tookFrame);
     bool Send(wire::FrameType type, const google::protobuf::MessageLite& message);
     void Flush();
     void OnWritten(const asio::error_code& error);
@@ -68,11 +72,14 @@ private:
     void Terminate();
     void Drain();
 
-    // Relay of other members' positions (session_relay.cpp)
+    // Relay of other members' arrivals, departures and positions (session_relay.cpp)
     void TakePositions();
-    void SchedulePositions();
-    bool PositionsDue() const;
+    void ScheduleRelay();
+    bool RelayDue() const;
+    bool RelayWaiting() const;
+    void AppendRelay(std::string& out);
     void ForgetPositions(std::uint32_t member);
+    void ForgetRelay();
 
     // Requests (session_requests.cpp, session_files.cpp)
     void Handle(const wire::Frame& frame);
@@ -98,6 +105,12 @@ private:
     // Logs a refusal the first time its kind occurs on this connection, then only counts it.
     void Refusal(const std::string& kind, const std::string& text);
     void SummariseRefusals();
+    // Logs an event one session may repeat (joins, leaves): a few of each kind a minute, the
+    // rest counted and summed up in one line.
+    void Note(const std::string& kind, const std::string& text);
+    void SummariseNotes(bool all);
+    // False, with a refusal sent, when the request is past its budget.
+    bool WithinBudget(RequestBudget& budget, const char* what, std::uint16_t frameType);
     std::string Who() const;
 
     ServerContext& context_;
@@ -109,8 +122,12 @@ private:
     std::string peer_;    // "address:port"
     std::string address_; // for throttling
     Phase phase_ = Phase::Handshake;
+    Clock::time_point connectedAt_;
     Clock::time_point phaseStart_;
     Clock::time_point lastReceive_;
+    bool loggedInOnce_ = false;    // the login deadline is met
+    bool framePending_ = false;    // part of a frame has come
+    Clock::time_point frameStart_; // when its first bytes came
 
     // reading
     wire::FrameDecoder decoder_{wire::Sender::Client};
@@ -124,11 +141,13 @@ private:
     std::size_t queuedBytes_ = 0;
     std::string writing_; // the bytes of the write under way; empty when none
     bool flushThenEnd_ = false;
-    // Positions wait here, newest of each member only, until they are due (at most one
-    // Positions frame per relay interval) and the connection can take them.
+    // Arrivals, departures and positions wait here, newest of each member only, until they
+    // are due (at most one batch per relay interval) and the connection can take them.
+    std::map<std::uint32_t, pelora::wire::Member> pendingJoins_;
+    std::map<std::uint32_t, std::string> pendingLeaves_;
     std::map<std::uint32_t, pelora::wire::Position> pendingPositions_;
     bool relayTimerArmed_ = false;
-    Clock::time_point lastPositionsSent_{};
+    Clock::time_point lastRelaySent_{};
     // Positions handed over by other sessions' threads, newest of each member, with the
     // membership they were meant for; the strand takes them with one posted handler at a time,
     // so a busy world never piles up handlers.
@@ -152,6 +171,17 @@ private:
     std::uint64_t discardBytes_ = 0; // chunks of a refused transfer still on the way
 
     std::map<std::string, unsigned> refusals_;
+    struct Repeats {
+        Clock::time_point since;
+        unsigned logged = 0;
+        unsigned unlogged = 0;
+    };
+    std::map<std::string, Repeats> notes_;
+
+    // budgets of requests; a launcher's use stays far inside them
+    RequestBudget membershipBudget_{20, 2}; // joins and leaves
+    RequestBudget usersBudget_{10, 2};
+    RequestBudget offersBudget_{100, 20};
 };
 
 } // namespace server

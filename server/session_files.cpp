@@ -13,7 +13,8 @@ using Kind = DataFiles::Outcome::Kind;
 
 void Session::OnFileOffer(const wire::Frame& frame) {
     pb::FileOffer offer;
-    if (!Parse(frame, offer) || !NeedLogin(frame))
+    if (!Parse(frame, offer) || !NeedLogin(frame) ||
+        !WithinBudget(offersBudget_, "file offer", frame.type))
         return;
     pb::FileReply reply;
     reply.set_result(pb::FileReply::REFUSED);

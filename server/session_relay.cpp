@@ -1,7 +1,7 @@
 // How a session receives the events of its world from other sessions' threads: arrivals and
-// departures are posted to its strand in order; positions are handed over newest-wins and
-// sent at most once per relay interval, whenever the connection can take them (see
-// session.h).
+// departures are posted to its strand and merged there; positions are handed over newest-wins.
+// All three go out together at most once per relay interval, whenever the connection can take
+// them (see session.h).
 #include "session.h"
 
 #include <asio/post.hpp>
@@ -16,9 +16,7 @@ void Session::MemberJoined(std::uint32_t to, const pb::Member& member) {
         if (to != self->memberId_ || self->phase_ >= Phase::Closing)
             return;
         self->knownMembers_.insert(member.id());
-        pb::MemberJoined message;
-        *message.mutable_member() = member;
-        self->Send(wire::FrameType::MemberJoined, message);
+        self->pendingJoins_[member.id()] = member;
         self->TakePositions(); // any of the newcomer's that came first
     });
 }
@@ -30,10 +28,10 @@ void Session::MemberLeft(std::uint32_t to, std::uint32_t id, const std::string& 
             return;
         self->knownMembers_.erase(id);
         self->ForgetPositions(id);
-        pb::MemberLeft message;
-        message.set_id(id);
-        message.set_name(name);
-        self->Send(wire::FrameType::MemberLeft, message);
+        // Came and went within one interval: the client never hears of it.
+        if (self->pendingJoins_.erase(id) == 0)
+            self->pendingLeaves_[id] = name;
+        self->ScheduleRelay();
     });
 }
 
@@ -67,27 +65,60 @@ void Session::TakePositions() {
         }
     }
     if (phase_ < Phase::Closing)
-        SchedulePositions();
+        ScheduleRelay();
 }
 
-bool Session::PositionsDue() const {
-    return Clock::now() - lastPositionsSent_ >=
+bool Session::RelayWaiting() const {
+    return !pendingJoins_.empty() || !pendingLeaves_.empty() || !pendingPositions_.empty();
+}
+
+bool Session::RelayDue() const {
+    return Clock::now() - lastRelaySent_ >=
            std::chrono::duration_cast<Clock::duration>(
                std::chrono::duration<double>(context_.options.relayInterval));
 }
 
-// Sends the waiting positions now when they are due, or arms the relay timer for when they
-// will be. A write under way sends them when it ends.
-void Session::SchedulePositions() {
-    if (pendingPositions_.empty() || relayTimerArmed_ || phase_ >= Phase::Closing)
+// Appends the waiting arrivals, then departures, then positions, so a member's arrival always
+// precedes its positions.
+void Session::AppendRelay(std::string& out) {
+    lastRelaySent_ = Clock::now();
+    for (const auto& [id, member] : pendingJoins_) {
+        pb::MemberJoined message;
+        *message.mutable_member() = member;
+        wire::AppendMessage(out, wire::FrameType::MemberJoined, message);
+    }
+    for (const auto& [id, name] : pendingLeaves_) {
+        pb::MemberLeft message;
+        message.set_id(id);
+        message.set_name(name);
+        wire::AppendMessage(out, wire::FrameType::MemberLeft, message);
+    }
+    if (!pendingPositions_.empty()) {
+        pb::Positions positions;
+        for (const auto& [member, position] : pendingPositions_) {
+            auto* entry = positions.add_positions();
+            entry->set_id(member);
+            *entry->mutable_position() = position;
+        }
+        wire::AppendMessage(out, wire::FrameType::Positions, positions);
+    }
+    pendingJoins_.clear();
+    pendingLeaves_.clear();
+    pendingPositions_.clear();
+}
+
+// Sends what waits now when it is due, or arms the relay timer for when it will be. A write
+// under way sends it when it ends.
+void Session::ScheduleRelay() {
+    if (!RelayWaiting() || relayTimerArmed_ || phase_ >= Phase::Closing)
         return;
-    if (PositionsDue()) {
+    if (RelayDue()) {
         if (writing_.empty())
             Flush();
         return;
     }
     relayTimerArmed_ = true;
-    relayTimer_.expires_at(lastPositionsSent_ +
+    relayTimer_.expires_at(lastRelaySent_ +
                            std::chrono::duration_cast<Clock::duration>(
                                std::chrono::duration<double>(context_.options.relayInterval)));
     auto self = shared_from_this();
@@ -108,6 +139,13 @@ void Session::ForgetPositions(std::uint32_t member) {
         pendingPositions_.erase(member);
         arrivedPositions_.erase(member);
     }
+}
+
+// Drops everything waiting for the relay: the world was left or the session ends.
+void Session::ForgetRelay() {
+    pendingJoins_.clear();
+    pendingLeaves_.clear();
+    ForgetPositions(0);
 }
 
 } // namespace server

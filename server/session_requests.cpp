@@ -7,10 +7,7 @@
 #include "protocol/message_checks.h"
 #include "protocol/user_name.h"
 
-#include <sodium.h>
-
 #include <cmath>
-#include <ctime>
 
 namespace server {
 
@@ -56,7 +53,7 @@ void Session::Handle(const wire::Frame& frame) {
     case FrameType::Logout:
         return OnLogout();
     case FrameType::UsersRequest:
-        if (NeedLogin(frame))
+        if (NeedLogin(frame) && WithinBudget(usersBudget_, "user list", frame.type))
             OnUsers();
         return;
     case FrameType::Join:
@@ -64,7 +61,7 @@ void Session::Handle(const wire::Frame& frame) {
     case FrameType::Position:
         return OnPosition(frame);
     case FrameType::Leave:
-        if (NeedLogin(frame))
+        if (NeedLogin(frame) && WithinBudget(membershipBudget_, "join and leave", frame.type))
             OnLeave();
         return;
     case FrameType::FileOffer:
@@ -86,7 +83,16 @@ void Session::OnHello(const wire::Frame& frame) {
         return;
     }
     pb::Hello hello;
-    if (!Parse(frame, hello)) {
+    std::string problem;
+    if (!wire::ParseFrame(frame, hello, problem)) {
+        // The connection ends here, and the reply says so.
+        Refusal("hello", "malformed hello from " + peer_ + ": " + problem + "; connection closed");
+        pb::ErrorReply reply;
+        reply.set_code(pb::ErrorReply::MALFORMED);
+        reply.set_frame_type(frame.type);
+        reply.set_message("The server could not take the hello: " + problem + ".");
+        reply.set_closing(true);
+        Send(FrameType::ErrorReply, reply);
         Close("malformed hello", "");
         return;
     }
@@ -95,7 +101,7 @@ void Session::OnHello(const wire::Frame& frame) {
     reply.set_oldest_protocol_version(wire::kOldestProtocolVersion);
     reply.set_server(kServerName);
     std::uint32_t version = hello.protocol_version();
-    std::string client = names::PrintableName(hello.client());
+    std::string client = LogQuoted(hello.client());
     if (version < wire::kOldestProtocolVersion || version > wire::kProtocolVersion) {
         reply.set_result(pb::HelloReply::PLEASE_UPDATE);
         reply.set_message(version < wire::kOldestProtocolVersion
@@ -133,62 +139,62 @@ void Session::OnHello(const wire::Frame& frame) {
     ArmTimer();
 }
 
+namespace {
+
+std::uint32_t WholeSeconds(double seconds) {
+    return static_cast<std::uint32_t>(std::ceil(seconds));
+}
+
+} // namespace
+
 void Session::OnCreateAccount(const wire::Frame& frame) {
     pb::CreateAccount request;
     if (!Parse(frame, request))
         return;
-    pb::CreateReply reply;
     std::string name = request.name();
-    auto problem = names::CheckUserName(name);
-    if (problem != names::NameProblem::None) {
-        reply.set_result(pb::CreateReply::BAD_NAME);
-        reply.set_message(names::DescribeNameProblem(problem));
-    } else if (names::IsGuestName(name)) {
-        reply.set_result(pb::CreateReply::NAME_TAKEN);
-        reply.set_message("The name \"guest\" is kept for the shared guest account.");
-    } else if (request.password().empty()) {
-        reply.set_result(pb::CreateReply::BAD_PASSWORD);
-        reply.set_message("An account needs a password.");
-    } else if (double wait = context_.creations.Take(address_, RateLimit::Clock::now()); wait > 0) {
-        auto seconds = static_cast<std::uint32_t>(std::ceil(wait));
-        reply.set_result(pb::CreateReply::THROTTLED);
-        reply.set_retry_after_seconds(seconds);
-        reply.set_message("Too many accounts were made from this machine. Please try again in " +
-                          std::to_string(seconds) + " seconds.");
-    }
-    if (reply.result() != pb::CreateReply::RESULT_UNSPECIFIED) {
+    Accounts::CreationCheck check =
+        context_.accounts.CheckCreation(name, request.password(), address_);
+    if (check.outcome != Accounts::Creation::Created) {
+        pb::CreateReply reply;
+        switch (check.outcome) {
+        case Accounts::Creation::BadName:
+            reply.set_result(pb::CreateReply::BAD_NAME);
+            reply.set_message(names::DescribeNameProblem(check.problem));
+            break;
+        case Accounts::Creation::ReservedName:
+            reply.set_result(pb::CreateReply::NAME_TAKEN);
+            reply.set_message("The name \"guest\" is kept for the shared guest account.");
+            break;
+        case Accounts::Creation::NoPassword:
+            reply.set_result(pb::CreateReply::BAD_PASSWORD);
+            reply.set_message("An account needs a password.");
+            break;
+        default: {
+            std::uint32_t seconds = WholeSeconds(check.retryAfter);
+            reply.set_result(pb::CreateReply::THROTTLED);
+            reply.set_retry_after_seconds(seconds);
+            reply.set_message("Too many accounts were made from this machine. Please try again "
+                              "in " +
+                              std::to_string(seconds) + " seconds.");
+            break;
+        }
+        }
         Refusal("create",
                 "account " + Quoted(name) + " from " + peer_ + " not created: " + reply.message());
         Send(FrameType::CreateReply, reply);
         return;
     }
-    struct Outcome {
-        StoreResult result;
+    auto work = [&accounts = context_.accounts, name, password = request.password()]() mutable {
+        return accounts.Create(name, std::move(password));
     };
-    auto work = [&context = context_, name, password = request.password()]() mutable {
-        AccountRecord existing;
-        Outcome outcome{context.accounts.Find(name, existing)};
-        if (outcome.result == StoreResult::Ok) {
-            outcome.result = StoreResult::Exists;
-        } else if (outcome.result == StoreResult::NotFound) {
-            AccountRecord account;
-            account.name = name;
-            account.createdAt = std::time(nullptr);
-            outcome.result = context.hasher.Hash(password, account.passwordHash)
-                                 ? context.accounts.Add(account)
-                                 : StoreResult::Failed;
-        }
-        sodium_memzero(password.data(), password.size());
-        return outcome;
-    };
-    Offload(std::move(work), [this, name](Outcome outcome) {
+    Offload(std::move(work), [this, name](Accounts::Creation outcome) {
         pb::CreateReply reply;
-        switch (outcome.result) {
-        case StoreResult::Ok:
+        switch (outcome) {
+        case Accounts::Creation::Created:
             reply.set_result(pb::CreateReply::CREATED);
             context_.log.Info("account " + Quoted(name) + " created from " + peer_);
             break;
-        case StoreResult::Exists:
+        case Accounts::Creation::NameTaken:
             reply.set_result(pb::CreateReply::NAME_TAKEN);
             reply.set_message("An account named \"" + name + "\" exists already.");
             Refusal("create", "account " + Quoted(name) + " from " + peer_ +
@@ -215,80 +221,57 @@ void Session::OnLogin(const wire::Frame& frame) {
         return;
     }
     std::string name = request.name();
-    pb::LoginReply reply;
-    auto problem = names::CheckUserName(name);
-    if (problem != names::NameProblem::None) {
-        reply.set_result(pb::LoginReply::BAD_NAME);
-        reply.set_message(names::DescribeNameProblem(problem));
-        Refusal("login", "login " + Quoted(name) + " from " + peer_ + ": refused, bad name");
-        Send(FrameType::LoginReply, reply);
-        return;
-    }
-    if (names::IsGuestName(name)) {
+    Accounts::LoginCheck check = context_.accounts.CheckLogin(name, address_);
+    switch (check.outcome) {
+    case Accounts::Login::Guest:
         FinishLogin("guest", true);
         return;
-    }
-    double wait = context_.throttle.Delay(name, address_, LoginThrottle::Clock::now());
-    if (wait > 0) {
-        auto seconds = static_cast<std::uint32_t>(std::ceil(wait));
-        reply.set_result(pb::LoginReply::THROTTLED);
-        reply.set_retry_after_seconds(seconds);
-        reply.set_message("Too many failed logins for this name or from this machine. Please "
-                          "wait " +
-                          std::to_string(seconds) + " seconds and try again.");
-        Refusal("throttled", "login " + Quoted(name) + " from " + peer_ +
-                                 ": refused, throttled for " + std::to_string(seconds) + " s");
+    case Accounts::Login::CheckPassword:
+        break;
+    default: {
+        pb::LoginReply reply;
+        if (check.outcome == Accounts::Login::BadName) {
+            reply.set_result(pb::LoginReply::BAD_NAME);
+            reply.set_message(names::DescribeNameProblem(check.problem));
+            Refusal("login", "login " + Quoted(name) + " from " + peer_ + ": refused, bad name");
+        } else {
+            std::uint32_t seconds = WholeSeconds(check.retryAfter);
+            reply.set_result(pb::LoginReply::THROTTLED);
+            reply.set_retry_after_seconds(seconds);
+            reply.set_message("Too many failed logins for this name or from this machine. "
+                              "Please wait " +
+                              std::to_string(seconds) + " seconds and try again.");
+            Refusal("throttled", "login " + Quoted(name) + " from " + peer_ +
+                                     ": refused, throttled for " + std::to_string(seconds) + " s");
+        }
         Send(FrameType::LoginReply, reply);
         return;
     }
-    enum class Check { Match, Mismatch, Unknown, Failed };
-    auto work = [&context = context_, name, password = request.password()]() mutable {
-        AccountRecord account;
-        Check check = Check::Failed;
-        switch (context.accounts.Find(name, account)) {
-        case StoreResult::Ok:
-            check = context.hasher.Verify(account.passwordHash, password) ==
-                            PasswordHasher::Check::Match
-                        ? Check::Match
-                        : Check::Mismatch;
-            break;
-        case StoreResult::NotFound:
-            check = Check::Unknown;
-            break;
-        default:
-            break;
-        }
-        if (check == Check::Match) {
-            // Hashes made with older parameters are renewed while the password is at hand.
-            std::string fresh;
-            if (context.hasher.NeedsRehash(account.passwordHash) &&
-                context.hasher.Hash(password, fresh))
-                context.accounts.UpdateHash(name, fresh);
-        }
-        sodium_memzero(password.data(), password.size());
-        return check;
+    }
+    // The attempt travels with the work: whatever becomes of the connection, it is counted.
+    auto attempt = std::make_shared<Accounts::Attempt>(std::move(check.attempt));
+    auto work = [&accounts = context_.accounts, attempt, password = request.password()]() mutable {
+        return accounts.Verify(*attempt, std::move(password));
     };
-    Offload(std::move(work), [this, name](Check check) {
+    Offload(std::move(work), [this, name](Accounts::Login verdict) {
         pb::LoginReply reply;
-        switch (check) {
-        case Check::Match:
-            context_.throttle.Succeeded(name, address_);
+        switch (verdict) {
+        case Accounts::Login::LoggedIn:
             FinishLogin(name, false);
             return;
-        case Check::Unknown:
+        case Accounts::Login::UnknownName:
             reply.set_result(pb::LoginReply::UNKNOWN_USER);
             reply.set_message("There is no account named \"" + name + "\" on the server.");
             Refusal("login-unknown", "login " + Quoted(name) + " from " + peer_ + ": unknown user");
             break;
-        case Check::Mismatch:
-            context_.throttle.Failed(name, address_, LoginThrottle::Clock::now());
+        case Accounts::Login::WrongPassword:
             reply.set_result(pb::LoginReply::NAME_IN_USE);
             reply.set_message("The name \"" + name +
                               "\" is in use by another user (the password does not match).");
             Refusal("login-password", "login " + Quoted(name) + " from " + peer_ +
                                           ": refused, wrong password (name in use)");
             break;
-        case Check::Failed:
+        default:
             reply.set_result(pb::LoginReply::UNAVAILABLE);
             reply.set_message("The server could not read its accounts. Please try again later.");
             context_.log.Error("login " + Quoted(name) + " from " + peer_ +
@@ -305,6 +288,7 @@ void Session::FinishLogin(const std::string& name, bool guest) {
     case Presence::Claim::Granted:
         account_ = name;
         guest_ = guest;
+        loggedInOnce_ = true;
         reply.set_result(pb::LoginReply::LOGGED_IN);
         reply.set_name(name);
         context_.log.Info("login " + Quoted(name) + " from " + peer_ + ": logged in");
@@ -373,7 +357,8 @@ void Session::OnUsers() {
 
 void Session::OnJoin(const wire::Frame& frame) {
     pb::Join request;
-    if (!Parse(frame, request) || !NeedLogin(frame))
+    if (!Parse(frame, request) || !NeedLogin(frame) ||
+        !WithinBudget(membershipBudget_, "join and leave", frame.type))
         return;
     pb::JoinReply reply;
     std::string problem;
@@ -414,10 +399,9 @@ void Session::OnJoin(const wire::Frame& frame) {
         *reply.add_members() = std::move(member);
     }
     context_.presence.SetWorld(id_, world_);
-    context_.log.Info("join " + Who() + ": world " + Quoted(world_) + " (" +
-                      names::PrintableName(request.vehicle()) + ", " +
-                      names::PrintableName(request.colour()) + ", " +
-                      names::PrintableName(request.gender()) + ")");
+    Note("join", "join " + Who() + ": world " + Quoted(world_) + " (" +
+                     LogQuoted(request.vehicle()) + ", " + LogQuoted(request.colour()) + ", " +
+                     LogQuoted(request.gender()) + ")");
     Send(FrameType::JoinReply, reply);
 }
 
@@ -435,11 +419,11 @@ void Session::LeaveWorld() {
         return;
     context_.worlds.Leave(memberId_);
     context_.presence.SetWorld(id_, "");
-    context_.log.Info("leave " + Who() + ": world " + Quoted(world_));
+    Note("leave", "leave " + Who() + ": world " + Quoted(world_));
     memberId_ = 0;
     world_.clear();
     knownMembers_.clear();
-    ForgetPositions(0);
+    ForgetRelay();
 }
 
 void Session::OnLeave() {

@@ -12,9 +12,9 @@
 
 namespace server {
 
-// A user or file name as the log shows it: in quotes, with anything unprintable escaped.
+// A user or file name as the log shows it: in quotes, escaped (see LogEscaped).
 inline std::string Quoted(const std::string& name) {
-    return "\"" + names::PrintableName(name) + "\"";
+    return LogQuoted(name);
 }
 
 template <typename Message> bool Session::Parse(const wire::Frame& frame, Message& message) {

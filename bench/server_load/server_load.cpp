@@ -216,9 +216,19 @@ int main(int argc, char** argv) {
     asio::ip::tcp::endpoint endpoint;
     if (arguments.connect.empty()) {
         std::string most = std::to_string(settings.clients + 100);
-        std::vector<std::string> serverArguments = {
-            "--max-connections",         most, "--max-users", most,
-            "--max-creates-per-address", most, "--log-level", "warn"};
+        // Every simulated launcher comes from 127.0.0.1: the per-address limits must take them.
+        std::vector<std::string> serverArguments = {"--max-connections",
+                                                    most,
+                                                    "--max-users",
+                                                    most,
+                                                    "--max-creates-per-address",
+                                                    most,
+                                                    "--log-level",
+                                                    "warn",
+                                                    "--max-connections-per-address",
+                                                    most,
+                                                    "--throttle-address-failures",
+                                                    most};
         if (arguments.argon2Given) {
             serverArguments.insert(serverArguments.end(),
                                    {"--argon2-ops", std::to_string(arguments.argon2Ops),

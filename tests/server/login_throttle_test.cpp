@@ -86,6 +86,62 @@ TEST(LoginThrottle, SuccessClearsTheNameAndTakesItsTyposOffTheAddress) {
     EXPECT_EQ(throttle.Delay("bob", "10.0.0.2", now), 0);
 }
 
+TEST(LoginThrottle, AttemptsBegunAtOnceAreHeldToTheLimit) {
+    LoginThrottle throttle(Small());
+    auto now = LoginThrottle::Clock::now();
+    int admitted = 0;
+    double wait = 0;
+    for (int i = 0; i < 40; ++i) {
+        double delay = throttle.Begin("alice", "10.0.0.1", now);
+        if (delay == 0)
+            ++admitted;
+        else
+            wait = delay;
+    }
+    EXPECT_EQ(admitted, 3); // the name's limit, though none has failed yet
+    EXPECT_DOUBLE_EQ(wait, 2);
+    for (int i = 0; i < 3; ++i)
+        throttle.Failed("alice", "10.0.0.1", now);
+    // The owner waits the first back-off, not a delay grown by the refused attempts.
+    EXPECT_DOUBLE_EQ(throttle.Delay("alice", "10.0.0.1", now), 2);
+    EXPECT_EQ(throttle.Begin("alice", "10.0.0.1", now + 2s), 0);
+}
+
+TEST(LoginThrottle, PastTheDelayOneAttemptAtATimeIsHeard) {
+    LoginThrottle throttle(Small());
+    auto now = LoginThrottle::Clock::now();
+    for (int i = 0; i < 3; ++i)
+        throttle.Failed("alice", "10.0.0.1", now);
+    EXPECT_EQ(throttle.Begin("alice", "10.0.0.1", now + 2s), 0);
+    EXPECT_GT(throttle.Begin("alice", "10.0.0.1", now + 2s), 0);
+    throttle.Succeeded("alice", "10.0.0.1");
+    EXPECT_EQ(throttle.Delay("alice", "10.0.0.1", now + 2s), 0);
+    EXPECT_EQ(throttle.EntryCount(), 0u);
+}
+
+TEST(LoginThrottle, AnAbandonedAttemptGivesItsPlaceBack) {
+    LoginThrottle throttle(Small());
+    auto now = LoginThrottle::Clock::now();
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(throttle.Begin("alice", "10.0.0.1", now), 0);
+    EXPECT_GT(throttle.Begin("alice", "10.0.0.1", now), 0);
+    throttle.Abandoned("alice", "10.0.0.1");
+    EXPECT_EQ(throttle.Begin("alice", "10.0.0.1", now), 0);
+    for (int i = 0; i < 3; ++i)
+        throttle.Abandoned("alice", "10.0.0.1");
+    EXPECT_EQ(throttle.EntryCount(), 0u);
+}
+
+TEST(LoginThrottle, AnAddressIsHeldToItsLimitAcrossNamesWhileTheyAreChecked) {
+    LoginThrottle throttle(Small());
+    auto now = LoginThrottle::Clock::now();
+    int admitted = 0;
+    for (int i = 0; i < 100; ++i)
+        admitted += throttle.Begin("name" + std::to_string(i), "10.0.0.9", now) == 0;
+    EXPECT_EQ(admitted, 5);
+    EXPECT_EQ(throttle.Begin("name0", "10.0.0.10", now), 0);
+}
+
 TEST(LoginThrottle, AFloodOfNamesDoesNotGrowItsMemoryPastTheBound) {
     LoginThrottle::Settings settings = Small();
     settings.maxEntries = 1000;

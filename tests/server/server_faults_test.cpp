@@ -151,3 +151,58 @@ TEST_F(ServerTest, TooManyConnectionsAreToldTheServerIsFull) {
     EXPECT_TRUE(third.WaitForClose());
     ExpectServed(*first);
 }
+
+TEST_F(ServerTest, AMalformedHelloIsAnsweredAsClosingAndClosed) {
+    StartServer();
+    WireClient client(server_.Port());
+    ASSERT_TRUE(client.Connect());
+    std::string frame;
+    ASSERT_TRUE(wire::AppendFrame(frame, FrameType::Hello, std::string("\xff\xff\xff", 3)));
+    ASSERT_TRUE(client.SendRaw(frame));
+    pb::ErrorReply reply;
+    ASSERT_TRUE(client.Expect(FrameType::ErrorReply, reply));
+    EXPECT_EQ(reply.code(), pb::ErrorReply::MALFORMED);
+    EXPECT_TRUE(reply.closing()) << "the reply must say the connection ends";
+    EXPECT_TRUE(client.WaitForClose());
+}
+
+TEST_F(ServerTest, AClientThatDoesNotReadIsToldGoodbyeBeforeTheClose) {
+    StartServer({"--max-send-queue", "64K"});
+    auto bystander = LoggedIn("alice");
+    WireClient slow(server_.Port());
+    ASSERT_TRUE(slow.Connect("", 4096));
+    pb::Hello hello;
+    hello.set_protocol_version(wire::kProtocolVersion);
+    ASSERT_TRUE(slow.Send(FrameType::Hello, hello));
+    // Pings whose pongs it does not read, until the server gives up on it.
+    std::string pings;
+    for (int i = 0; i < 20000; ++i) {
+        pb::Ping ping;
+        ping.set_token(1000000 + i);
+        wire::AppendMessage(pings, FrameType::Ping, ping);
+    }
+    for (int batch = 0; batch < 30 && slow.SendRaw(pings); ++batch) {
+    }
+    EXPECT_TRUE(slow.WaitForClose(10));
+    pb::Goodbye goodbye;
+    EXPECT_TRUE(slow.Expect(FrameType::Goodbye, goodbye, 0));
+    EXPECT_NE(goodbye.reason().find("fast enough"), std::string::npos) << goodbye.reason();
+    ExpectServed(*bystander);
+}
+
+TEST_F(ServerTest, NamesAndClientTextCannotForgeOrHideInTheLog) {
+    StartServer();
+    const std::string forger = "admin\" from 10.0.0.1: logged in; x=\"";
+    const std::string hidden =
+        "eve\xE2\x80\xAEgnp.exe\xE2\x80\x8B"; // right-to-left override, zero width
+    auto one = LoggedIn(forger);
+    auto two = LoggedIn(hidden);
+    std::string log = Log();
+    EXPECT_EQ(log.find("\"admin\" from 10.0.0.1"), std::string::npos) << log;
+    EXPECT_NE(log.find("login \"admin\\\" from 10.0.0.1: logged in; x=\\\"\" from 127.0.0.1"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("\xE2\x80\xAE"), std::string::npos);
+    EXPECT_EQ(log.find("\xE2\x80\x8B"), std::string::npos);
+    EXPECT_NE(log.find("eve\\u{202E}gnp.exe\\u{200B}"), std::string::npos) << log;
+}

@@ -74,7 +74,7 @@ TEST_F(ServerTest, AFileIsStoredVerifiedAndASecondSendingIsAcknowledgedOnly) {
     EXPECT_NE(other.stored_as(), "data-20240131-101500.txt.sealed");
     EXPECT_EQ(Offer(*alice, "data-empty", "").result(), pb::FileReply::STORED);
     EXPECT_EQ(Names(folder).size(), 3u);
-    EXPECT_NE(Log().find("file \"data-20240131-101500.txt.sealed\" (200000 bytes) from alice"),
+    EXPECT_NE(Log().find("file \"data-20240131-101500.txt.sealed\" (200000 bytes) from \"alice\""),
               std::string::npos);
 }
 

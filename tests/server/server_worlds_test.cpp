@@ -79,7 +79,7 @@ TEST_F(ServerTest, UsersListNamesEachUserAndWhereTheyAre) {
 }
 
 TEST_F(ServerTest, ManyUsersComeInPages) {
-    StartServer();
+    StartServer({"--max-connections-per-address", "200"}); // all from 127.0.0.1
     std::vector<std::unique_ptr<WireClient>> clients;
     for (int i = 0; i < 105; ++i) {
         clients.push_back(Greeted());

@@ -51,6 +51,11 @@ bool WireClient::ConnectTcp(int receiveBuffer) {
     timeval limit{10, 0};
     ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    sockaddr_in source{};
+    source.sin_family = AF_INET;
+    if (::inet_pton(AF_INET, from_.c_str(), &source.sin_addr) != 1 ||
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&source), sizeof source) != 0)
+        return false;
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(port_));

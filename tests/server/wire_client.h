@@ -1,4 +1,5 @@
-// A small blocking TLS client for the server's tests: connects to 127.0.0.1, speaks frames,
+// A small blocking TLS client for the server's tests: connects to 127.0.0.1 from a loopback
+// address of the test's choosing (127.0.0.2 plays another machine), speaks frames,
 // waits for a frame of a given type with a time limit (keeping the frames it passed over), and
 // can misbehave on purpose (raw bytes, no handshake, an abrupt close).
 #pragma once
@@ -16,7 +17,8 @@ namespace pb = pelora::wire;
 
 class WireClient {
 public:
-    explicit WireClient(int port) : port_(port) {}
+    explicit WireClient(int port, std::string from = "127.0.0.1")
+        : port_(port), from_(std::move(from)) {}
     ~WireClient();
     WireClient(const WireClient&) = delete;
     WireClient& operator=(const WireClient&) = delete;
@@ -61,6 +63,7 @@ private:
     bool ReceiveNew(wire::Frame& frame, double seconds);
 
     int port_;
+    std::string from_;
     int fd_ = -1;
     SSL_CTX* context_ = nullptr;
     SSL* ssl_ = nullptr;
