@@ -198,6 +198,13 @@ const std::vector<Option>& Options() {
          Whole(&ServerOptions::maxCreatesPerAddress, 1, 1000000)},
         {"throttle-window", "SECONDS", "how long a failed login is remembered (default 900)",
          Seconds(&ServerOptions::throttleWindow, 1)},
+        {"instance-heartbeat", "SECONDS",
+         "with --database: how often this instance tells the others it is alive (default 2)",
+         Seconds(&ServerOptions::instanceHeartbeat, 0.05)},
+        {"instance-timeout", "SECONDS",
+         "with --database: an instance silent this long is taken for dead and its users are "
+         "freed (default 10)",
+         Seconds(&ServerOptions::instanceTimeout, 0.2)},
     };
     return table;
 }

@@ -26,6 +26,8 @@ struct PgParam {
     static PgParam Text(std::string_view text) { return {std::string(text), true}; }
     static PgParam Bytes(std::string_view bytes) { return {std::string(bytes), true}; }
     static PgParam Integer(std::int64_t value) { return {std::to_string(value), false}; }
+    static PgParam Boolean(bool value) { return {value ? "true" : "false", false}; }
+    static PgParam Real(double value) { return {std::to_string(value), false}; }
     std::string value;
     bool binary = false;
 };

@@ -2,6 +2,7 @@
 #include "server.h"
 
 #include "disk.h"
+#include "folder_lock.h"
 #include "seal_keys.h"
 #include "session.h"
 #include "tls_identity.h"
@@ -97,6 +98,10 @@ bool Server::Start(std::string& error) {
     if (!storage_->Open(error))
         return false;
 
+    // Instances given one data folder make its keys and certificate one at a time.
+    FolderLock setupLock;
+    if (!setupLock.Take(JoinPath(options_.dataDir, ".setup.lock"), error))
+        return false;
     SealKeys keys;
     bool created = false;
     if (!LoadOrMakeSealKeys(layout_.keys, keys, created, error))
@@ -116,6 +121,7 @@ bool Server::Start(std::string& error) {
     std::string summary;
     if (!CheckCertificatePair(layout_.cert, layout_.key, summary, error))
         return false;
+    setupLock.Release();
 
     asio::error_code code;
     tls_.set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2 |
@@ -130,9 +136,8 @@ bool Server::Start(std::string& error) {
         return false;
     }
 
-    if (std::size_t removed = files_.RemoveLeftovers())
-        log_.Info("removed " + std::to_string(removed) +
-                  " unfinished file transfers left by an earlier run");
+    if (!storage_->Postgres())
+        RemoveLeftovers();
 
     asio::ip::address address = asio::ip::make_address(options_.bind, code);
     if (code) {
@@ -152,6 +157,8 @@ bool Server::Start(std::string& error) {
                 ": " + code.message();
         return false;
     }
+    if (storage_->Postgres() && !StartCluster(error))
+        return false;
     std::uint64_t accounts = 0;
     storage_->Accounts().Count(accounts);
     log_.Info("pelora-server started: listening on " + ListenAddress() + ", data in " +
@@ -174,6 +181,12 @@ void Server::WarnOfWeakHashing() {
     log_.Warning(text);
     if (!log_.EchoesToStandardError())
         std::fprintf(stderr, "pelora-server: WARN %s\n", text.c_str());
+}
+
+void Server::RemoveLeftovers() {
+    if (std::size_t removed = files_.RemoveLeftovers())
+        log_.Info("removed " + std::to_string(removed) +
+                  " unfinished file transfers left by an earlier run");
 }
 
 std::string Server::ListenAddress() const {
@@ -202,6 +215,7 @@ int Server::Run() {
     for (auto& thread : threads)
         thread.join();
     workers_.join();
+    StopCluster();
     storage_->Close();
     log_.Info("pelora-server stopped");
     return 0;

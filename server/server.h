@@ -5,6 +5,7 @@
 #pragma once
 
 #include "accounts.h"
+#include "cluster.h"
 #include "data_files.h"
 #include "login_throttle.h"
 #include "options.h"
@@ -57,6 +58,9 @@ public:
 
 private:
     void WarnOfWeakHashing();
+    void RemoveLeftovers();
+    bool StartCluster(std::string& error);
+    void StopCluster();
     void Accept();
     void NoteAddressRefusal(const std::string& address);
     void BeginShutdown(const std::string& why);
@@ -66,6 +70,8 @@ private:
     DataLayout layout_;
     Log log_;
     std::unique_ptr<StorageBackend> storage_;
+    // With PostgreSQL: the other instances on the database (server_cluster.cpp).
+    std::unique_ptr<Cluster> cluster_;
     PasswordHasher hasher_;
     LoginThrottle throttle_;
     RateLimit creations_;
