@@ -14,6 +14,7 @@
 
 #include <openssl/ssl.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <thread>
@@ -49,9 +50,9 @@ LoginThrottle::Settings ThrottleSettings(const ServerOptions& options) {
 }
 
 // Connections to PostgreSQL: one per worker and I/O thread (they wait on the database), and one
-// to spare.
+// to spare, but no more than a few instances can open on a default PostgreSQL (100 at most).
 std::size_t StoreConnections(const ServerOptions& options) {
-    return WorkerCount(options) + options.ioThreads + 1;
+    return std::min<std::size_t>(WorkerCount(options) + options.ioThreads + 1, 12);
 }
 
 FileLimits Limits(const ServerOptions& options) {

@@ -141,10 +141,8 @@ bool RunToEnd(const std::vector<std::string>& arguments, bool drop, uid_t uid, g
 }
 
 std::string SocketBase() {
-    // The socket's path must fit in sockaddr_un (107 bytes): a long TMPDIR is not used.
-    const char* base = std::getenv("TMPDIR");
-    if (base && *base == '/' && std::strlen(base) < 60)
-        return base;
+    // Not TMPDIR: the socket's path must fit in sockaddr_un (107 bytes), and the unprivileged
+    // user must be able to reach the folder, which a TMPDIR under root's home would forbid.
     return "/tmp";
 }
 
