@@ -2,7 +2,10 @@
 #include "data_files.h"
 
 #include "disk.h"
+#include "server_log.h"
+
 #include "protocol/message_checks.h"
+#include "protocol/user_name.h"
 
 #include <sodium.h>
 
@@ -19,12 +22,27 @@ namespace {
 constexpr const char* kTemporaryPrefix = ".incoming-";
 
 using Kind = DataFiles::Outcome::Kind;
+using Refusal = DataFiles::Refusal;
 
-DataFiles::Outcome Refuse(std::string message, bool serverFault = false) {
+DataFiles::Outcome Refuse(Refusal refusal) {
     DataFiles::Outcome outcome;
     outcome.kind = Kind::Refused;
-    outcome.message = std::move(message);
-    outcome.serverFault = serverFault;
+    outcome.refusal = refusal;
+    return outcome;
+}
+
+DataFiles::Outcome DiskProblem(int error) {
+    DataFiles::Outcome outcome =
+        Refuse(error == ENOSPC || error == EDQUOT || error == EFBIG ? Refusal::DiskFull
+                                                                    : Refusal::DiskFailed);
+    outcome.systemError = error;
+    return outcome;
+}
+
+DataFiles::Outcome Done(Kind kind, std::string storedAs = "") {
+    DataFiles::Outcome outcome;
+    outcome.kind = kind;
+    outcome.storedAs = std::move(storedAs);
     return outcome;
 }
 
@@ -36,21 +54,6 @@ bool HashOfFile(const std::string& path, std::string& sha256) {
     crypto_hash_sha256(digest, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
     sha256.assign(reinterpret_cast<char*>(digest), sizeof digest);
     return true;
-}
-
-std::string SizeText(std::uint64_t bytes) {
-    if (bytes >= 1024 * 1024 && bytes % (1024 * 1024) == 0)
-        return std::to_string(bytes / (1024 * 1024)) + " MiB";
-    if (bytes >= 1024 && bytes % 1024 == 0)
-        return std::to_string(bytes / 1024) + " KiB";
-    return std::to_string(bytes) + " bytes";
-}
-
-std::string DiskProblem(int error) {
-    if (error == ENOSPC || error == EDQUOT || error == EFBIG)
-        return "The server's disk is full; the file was not stored. Please try again later.";
-    return "The server could not write the file (" + ErrnoText(error) +
-           "); it was not stored. Please try again later.";
 }
 
 } // namespace
@@ -119,25 +122,26 @@ DataFiles::Outcome DataFiles::Offer(const std::string& user, const std::string& 
                                     std::uint64_t size, const std::string& sha256,
                                     std::unique_ptr<IncomingFile>& incoming) {
     incoming.reset();
+    // The guest account is shared: what it sent would be no one's.
+    if (names::IsGuestName(user))
+        return Refuse(Refusal::GuestKeepsNoFiles);
     auto problem = wire::CheckDataFileName(name);
-    if (problem != wire::FileNameProblem::None)
-        return Refuse(wire::DescribeFileNameProblem(problem));
+    if (problem != wire::FileNameProblem::None) {
+        Outcome outcome = Refuse(Refusal::BadName);
+        outcome.nameProblem = problem;
+        return outcome;
+    }
     if (size > limits_.maxFileBytes)
-        return Refuse("The file is larger than the server takes (" +
-                      SizeText(limits_.maxFileBytes) + ").");
+        return Refuse(Refusal::TooLarge);
 
     FileRecord record;
     switch (records_.FindSame(user, name, size, sha256, record)) {
-    case StoreResult::Ok: {
-        Outcome outcome;
-        outcome.kind = Kind::AlreadyStored;
-        outcome.storedAs = record.storedName;
-        return outcome;
-    }
+    case StoreResult::Ok:
+        return Done(Kind::AlreadyStored, record.storedName);
     case StoreResult::NotFound:
         break;
     default:
-        return Refuse("The server could not read its file records; please try again later.", true);
+        return Refuse(Refusal::RecordsUnavailable);
     }
 
     // A file in place without a record is what a crash between the rename and the record
@@ -152,28 +156,22 @@ DataFiles::Outcome DataFiles::Offer(const std::string& user, const std::string& 
         std::string onDisk;
         if (HashOfFile(existing, onDisk) && onDisk == sha256) {
             record = FileRecord{user, name, name, size, sha256, std::time(nullptr)};
-            if (records_.Add(record) == StoreResult::Ok) {
-                Outcome outcome;
-                outcome.kind = Kind::AlreadyStored;
-                outcome.storedAs = name;
-                return outcome;
-            }
+            if (records_.Add(record) == StoreResult::Ok)
+                return Done(Kind::AlreadyStored, name);
         }
     }
 
+    // Checked again, with the record, when the file is stored (see Finish).
     std::uint64_t usedBytes = 0, usedFiles = 0;
     if (records_.Usage(user, usedBytes, usedFiles) != StoreResult::Ok)
-        return Refuse("The server could not read its file records; please try again later.", true);
+        return Refuse(Refusal::RecordsUnavailable);
     if (usedFiles >= limits_.maxUserFiles)
-        return Refuse("The server keeps at most " + std::to_string(limits_.maxUserFiles) +
-                      " files for one user, and this user has them all.");
+        return Refuse(Refusal::TooManyFiles);
     if (usedBytes + size > limits_.maxUserBytes)
-        return Refuse("The file does not fit in this user's space on the server (" +
-                      SizeText(limits_.maxUserBytes) + ").");
+        return Refuse(Refusal::NoSpace);
 
-    std::string error;
-    if (!MakeFolders(folder, 0700, error))
-        return Refuse("The server could not make the user's folder; please try again later.", true);
+    if (!MakeUserFolder(folder))
+        return DiskProblem(errno);
     std::unique_ptr<IncomingFile> file(new IncomingFile);
     file->user_ = user;
     file->offeredName_ = name;
@@ -185,17 +183,15 @@ DataFiles::Outcome DataFiles::Offer(const std::string& user, const std::string& 
     if (file->fd_ < 0) {
         int saved = errno;
         file->temporaryPath_.clear();
-        return Refuse(DiskProblem(saved), true);
+        return DiskProblem(saved);
     }
-    ::fchmod(file->fd_, 0640);
+    ::fchmod(file->fd_, 0600);
     file->hashing_ = std::make_unique<IncomingFile::Hashing>();
     crypto_hash_sha256_init(&file->hashing_->state);
     if (size == 0)
         return Finish(*file);
     incoming = std::move(file);
-    Outcome outcome;
-    outcome.kind = Kind::Send;
-    return outcome;
+    return Done(Kind::Send);
 }
 
 DataFiles::Outcome DataFiles::Write(IncomingFile& file, std::uint64_t offset,
@@ -208,12 +204,14 @@ DataFiles::Outcome DataFiles::Write(IncomingFile& file, std::uint64_t offset,
 
 DataFiles::Outcome DataFiles::WriteChunk(IncomingFile& file, std::uint64_t offset,
                                          std::string_view data) {
-    if (offset != file.received_)
-        return Refuse("A piece of the file came out of order (at byte " + std::to_string(offset) +
-                      ", expected " + std::to_string(file.received_) + ").");
+    if (offset != file.received_) {
+        Outcome outcome = Refuse(Refusal::OutOfOrder);
+        outcome.offset = offset;
+        outcome.expected = file.received_;
+        return outcome;
+    }
     if (data.size() > file.size_ - file.received_)
-        return Refuse("More bytes came than the file's size (" + std::to_string(file.size_) +
-                      ") announced.");
+        return Refuse(Refusal::TooManyBytes);
     const char* at = data.data();
     std::size_t left = data.size();
     while (left > 0) {
@@ -221,7 +219,7 @@ DataFiles::Outcome DataFiles::WriteChunk(IncomingFile& file, std::uint64_t offse
         if (written < 0) {
             if (errno == EINTR)
                 continue;
-            return Refuse(DiskProblem(errno), true);
+            return DiskProblem(errno);
         }
         at += written;
         left -= static_cast<std::size_t>(written);
@@ -229,67 +227,119 @@ DataFiles::Outcome DataFiles::WriteChunk(IncomingFile& file, std::uint64_t offse
     crypto_hash_sha256_update(&file.hashing_->state,
                               reinterpret_cast<const unsigned char*>(data.data()), data.size());
     file.received_ += data.size();
-    if (file.received_ < file.size_) {
-        Outcome outcome;
-        outcome.kind = Kind::Send;
-        return outcome;
-    }
+    if (file.received_ < file.size_)
+        return Done(Kind::Send);
     return Finish(file);
 }
 
-bool DataFiles::PickStoredName(IncomingFile& file, std::string& storedName, std::string& error) {
+DataFiles::Outcome DataFiles::PickStoredName(IncomingFile& file, std::string& storedName) {
     // link() never replaces an existing name, so two files can never end up under one name.
     for (int attempt = 0; attempt < 100; ++attempt) {
         storedName = attempt == 0 ? file.offeredName_
                                   : ConflictName(file.offeredName_, file.sha256_, attempt);
         bool taken = false;
-        if (records_.StoredNameTaken(file.user_, storedName, taken) != StoreResult::Ok) {
-            error = "The server could not read its file records; please try again later.";
-            return false;
-        }
+        if (records_.StoredNameTaken(file.user_, storedName, taken) != StoreResult::Ok)
+            return Refuse(Refusal::RecordsUnavailable);
         if (taken)
             continue;
         if (::link(file.temporaryPath_.c_str(), JoinPath(file.folder_, storedName).c_str()) == 0)
-            return true;
-        if (errno != EEXIST) {
-            error = DiskProblem(errno);
-            return false;
-        }
+            return Done(Kind::Stored, storedName);
+        if (errno != EEXIST)
+            return DiskProblem(errno);
     }
-    error = "The server could not find a free name for the file.";
-    return false;
+    return Refuse(Refusal::NoFreeName);
 }
 
 DataFiles::Outcome DataFiles::Finish(IncomingFile& file) {
     unsigned char digest[crypto_hash_sha256_BYTES];
     crypto_hash_sha256_final(&file.hashing_->state, digest);
     if (std::string(reinterpret_cast<char*>(digest), sizeof digest) != file.sha256_)
-        return Refuse("The file arrived damaged (its SHA-256 differs); please send it again.");
+        return Refuse(Refusal::Damaged);
     if (::fsync(file.fd_) != 0 || ::close(file.fd_) != 0) {
         file.fd_ = -1;
-        return Refuse(DiskProblem(errno), true);
+        return DiskProblem(errno);
     }
     file.fd_ = -1;
 
-    std::string storedName, error;
-    if (!PickStoredName(file, storedName, error))
-        return Refuse(error, true);
+    std::string storedName;
+    Outcome picked = PickStoredName(file, storedName);
+    if (picked.kind == Kind::Refused)
+        return picked;
     std::string storedPath = JoinPath(file.folder_, storedName);
     ::unlink(file.temporaryPath_.c_str());
     file.temporaryPath_.clear();
     SyncFolder(file.folder_);
 
+    // The limits are checked again with the record, in one transaction: another session of
+    // the same user may have stored a file since the offer.
     FileRecord record{file.user_, file.offeredName_, storedName,
                       file.size_, file.sha256_,      std::time(nullptr)};
-    if (records_.Add(record) != StoreResult::Ok) {
+    StoreResult added =
+        records_.AddWithinLimits(record, limits_.maxUserBytes, limits_.maxUserFiles);
+    if (added != StoreResult::Ok) {
         ::unlink(storedPath.c_str());
-        return Refuse("The server could not record the file; please try again later.", true);
+        if (added == StoreResult::OverLimit)
+            return Refuse(Refusal::NoSpace);
+        return Refuse(Refusal::RecordsUnavailable);
     }
     file.kept_ = true;
-    Outcome outcome;
-    outcome.kind = Kind::Stored;
-    outcome.storedAs = storedName;
-    return outcome;
+    return picked;
+}
+
+// Makes the user's folder; a new one is made durable in the users' folder too, so a stored
+// file is never lost with the folder that holds it.
+bool DataFiles::MakeUserFolder(const std::string& folder) {
+    if (PathExists(folder))
+        return true;
+    std::string error;
+    if (!MakeFolders(folder, 0700, error))
+        return false;
+    SyncFolder(usersFolder_);
+    return true;
+}
+
+std::vector<std::string> DataFiles::SettleUnrecorded(const std::string& asideFolder) {
+    std::vector<std::string> lines;
+    for (const std::string& user : ListFolder(usersFolder_)) {
+        std::string folder = UserFolder(user);
+        for (const std::string& name : ListFolder(folder)) {
+            std::string path = JoinPath(folder, name);
+            struct stat info;
+            bool taken = true;
+            if (name.front() == '.' || ::lstat(path.c_str(), &info) != 0 ||
+                !S_ISREG(info.st_mode) ||
+                records_.StoredNameTaken(user, name, taken) != StoreResult::Ok || taken)
+                continue;
+            std::string sha256;
+            auto size = static_cast<std::uint64_t>(info.st_size);
+            FileRecord record{user, name, name, size, "", static_cast<std::int64_t>(info.st_mtime)};
+            StoreResult added = StoreResult::Failed;
+            if (size <= limits_.maxFileBytes && HashOfFile(path, record.sha256))
+                added =
+                    records_.AddWithinLimits(record, limits_.maxUserBytes, limits_.maxUserFiles);
+            std::string what = "file " + LogQuoted(name) + " of " + LogQuoted(user) +
+                               " found stored without a record";
+            if (added == StoreResult::Ok) {
+                lines.push_back(what + ": recorded (" + std::to_string(size) + " bytes)");
+                continue;
+            }
+            std::string aside = JoinPath(asideFolder, user);
+            std::string error;
+            if (MakeFolders(aside, 0700, error) &&
+                ::rename(path.c_str(), JoinPath(aside, name).c_str()) == 0) {
+                SyncFolder(aside);
+                SyncFolder(folder);
+                lines.push_back(what + ": " +
+                                (added == StoreResult::OverLimit || size > limits_.maxFileBytes
+                                     ? "over the user's limits"
+                                     : "not recordable") +
+                                ", set aside in " + aside);
+            } else {
+                lines.push_back(what + ": could not be recorded or set aside");
+            }
+        }
+    }
+    return lines;
 }
 
 } // namespace server

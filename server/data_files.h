@@ -1,17 +1,22 @@
-// The users' data files: what to do with an offer (already stored, send it, or refused and
-// why), the bytes of a transfer written to a hidden temporary file beside the user's other
-// files and hashed as they come, and the verified file moved into place under a name that
-// never overwrites another file. A transfer that does not end in a stored file leaves nothing
-// behind: its temporary goes with it, and any left by a crash go at the next start.
+// The users' data files and their rules: what to do with an offer (already stored, send it,
+// or refused and why: the guest keeps none, the name, the size, the user's space and count),
+// the bytes of a transfer written to a hidden temporary file beside the user's other files and
+// hashed as they come, and the verified file moved into place under a name that never
+// overwrites another file. Outcomes are typed; the session says them in words. A transfer that
+// does not end in a stored file leaves nothing behind: its temporary goes with it, and any left
+// by a crash go at the next start, where files stored but never recorded are settled too.
 // Blocking disk work: call it from a worker thread.
 #pragma once
 
 #include "storage.h"
 
+#include "protocol/message_checks.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace server {
 
@@ -30,13 +35,41 @@ public:
     // Deletes the temporaries a crash left in the users' folders; gives how many.
     std::size_t RemoveLeftovers();
 
+    // Why a file was not taken. Those from DiskFull on are the server's fault, not the file's.
+    enum class Refusal {
+        None,
+        GuestKeepsNoFiles,
+        BadName,      // see `nameProblem`
+        TooLarge,     // over the largest file taken
+        TooManyFiles, // the user keeps as many files as allowed
+        NoSpace,      // the file does not fit in the user's space
+        OutOfOrder,   // a chunk not at `expected`
+        TooManyBytes, // more than the offered size
+        Damaged,      // the SHA-256 differs
+        DiskFull,
+        DiskFailed, // see `systemError`
+        RecordsUnavailable,
+        NoFreeName,
+    };
+
     struct Outcome {
         enum class Kind { Send, Stored, AlreadyStored, Refused };
         Kind kind = Kind::Refused;
-        std::string message;      // for Refused: a sentence for the user
-        std::string storedAs;     // for Stored and AlreadyStored
-        bool serverFault = false; // Refused because of the server (disk, database), not the file
+        Refusal refusal = Refusal::None;
+        wire::FileNameProblem nameProblem = wire::FileNameProblem::None;
+        int systemError = 0;        // errno, for DiskFailed
+        std::uint64_t offset = 0;   // for OutOfOrder: the chunk's offset...
+        std::uint64_t expected = 0; // ...and the bytes received
+        std::string storedAs;       // for Stored and AlreadyStored
+        bool ServerFault() const { return refusal >= Refusal::DiskFull; }
     };
+
+    const FileLimits& Limits() const { return limits_; }
+
+    // Files found in the users' folders with no record, which a crash between storing and
+    // recording leaves: recorded when they fit the user's limits, else moved to
+    // `asideFolder`/<user>/. One sentence per file, for the log.
+    std::vector<std::string> SettleUnrecorded(const std::string& asideFolder);
 
     // Judges an offer. With Send, `incoming` holds the open transfer; an empty file is stored
     // at once (Stored).
@@ -52,7 +85,8 @@ public:
 private:
     Outcome WriteChunk(IncomingFile& file, std::uint64_t offset, std::string_view data);
     Outcome Finish(IncomingFile& file);
-    bool PickStoredName(IncomingFile& file, std::string& storedName, std::string& error);
+    Outcome PickStoredName(IncomingFile& file, std::string& storedName);
+    bool MakeUserFolder(const std::string& folder);
 
     std::string usersFolder_;
     FileRecordStore& records_;

@@ -212,6 +212,42 @@ StoreResult PgFileRecordStore::Add(const FileRecord& record) {
                              PgParam::Bytes(record.sha256), PgParam::Integer(record.receivedAt)}));
 }
 
+StoreResult PgFileRecordStore::AddWithinLimits(const FileRecord& record, std::uint64_t maxBytes,
+                                               std::uint64_t maxFiles) {
+    auto lease = pool_.Acquire();
+    if (!lease->Execute("BEGIN").Ok())
+        return StoreResult::Failed;
+    auto fail = [&](StoreResult result) {
+        lease->Execute("ROLLBACK");
+        return result;
+    };
+    // One user's additions one at a time, whichever instance makes them.
+    if (!lease
+             ->Run("file_user_lock", "SELECT pg_advisory_xact_lock(31520002, hashtext($1))",
+                   {PgParam::Text(record.user)})
+             .Ok())
+        return fail(StoreResult::Failed);
+    PgResult usage = lease->Run(
+        "file_usage", "SELECT COALESCE(SUM(size), 0), count(*) FROM files WHERE user_name = $1",
+        {PgParam::Text(record.user)});
+    if (!usage.Ok() || usage.Rows() != 1)
+        return fail(StoreResult::Failed);
+    auto bytes = static_cast<std::uint64_t>(usage.Integer(0, 0));
+    auto files = static_cast<std::uint64_t>(usage.Integer(0, 1));
+    if (files + 1 > maxFiles || bytes + record.size > maxBytes)
+        return fail(StoreResult::OverLimit);
+    StoreResult added = Finish(lease->Run(
+        "file_add",
+        "INSERT INTO files (user_name, offered_name, stored_name, size, sha256, received_at) "
+        "VALUES ($1, $2, $3, $4, $5, $6)",
+        {PgParam::Text(record.user), PgParam::Text(record.offeredName),
+         PgParam::Text(record.storedName), PgParam::Integer(static_cast<std::int64_t>(record.size)),
+         PgParam::Bytes(record.sha256), PgParam::Integer(record.receivedAt)}));
+    if (added != StoreResult::Ok)
+        return fail(added);
+    return lease->Execute("COMMIT").Ok() ? StoreResult::Ok : StoreResult::Failed;
+}
+
 StoreResult PgFileRecordStore::Usage(const std::string& user, std::uint64_t& bytes,
                                      std::uint64_t& files) {
     PgResult usage = pool_.Run(

@@ -38,6 +38,8 @@ public:
     StoreResult StoredNameTaken(const std::string& user, const std::string& storedName,
                                 bool& taken) override;
     StoreResult Add(const FileRecord& record) override;
+    StoreResult AddWithinLimits(const FileRecord& record, std::uint64_t maxBytes,
+                                std::uint64_t maxFiles) override;
     StoreResult Usage(const std::string& user, std::uint64_t& bytes, std::uint64_t& files) override;
 
 private:

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <malloc.h>
 #include <thread>
 #include <vector>
 
@@ -28,6 +29,7 @@ namespace {
 // that a connection is closed at once.
 constexpr std::size_t kFullNoticeSlack = 64;
 constexpr auto kShutdownGrace = std::chrono::seconds(3);
+constexpr auto kTrimInterval = std::chrono::seconds(2);
 // The least hashing cost a site should run with (argon2id, as recommended for passwords).
 constexpr std::uint64_t kSafeArgon2Ops = 2;
 constexpr std::uint64_t kSafeArgon2MemoryKiB = 19456;
@@ -129,6 +131,8 @@ bool Server::Start(std::string& error) {
                          asio::ssl::context::no_sslv3 | asio::ssl::context::single_dh_use,
                      code);
     SSL_CTX_set_min_proto_version(tls_.native_handle(), TLS1_2_VERSION);
+    // An idle connection holds no TLS record buffers (about 34 KiB each otherwise).
+    SSL_CTX_set_mode(tls_.native_handle(), SSL_MODE_RELEASE_BUFFERS);
     tls_.use_certificate_chain_file(layout_.cert, code);
     if (!code)
         tls_.use_private_key_file(layout_.key, asio::ssl::context::pem, code);
@@ -138,7 +142,7 @@ bool Server::Start(std::string& error) {
     }
 
     if (!storage_->Postgres())
-        RemoveLeftovers();
+        SettleEarlierRun();
 
     asio::ip::address address = asio::ip::make_address(options_.bind, code);
     if (code) {
@@ -184,10 +188,12 @@ void Server::WarnOfWeakHashing() {
         std::fprintf(stderr, "pelora-server: WARN %s\n", text.c_str());
 }
 
-void Server::RemoveLeftovers() {
+void Server::SettleEarlierRun() {
     if (std::size_t removed = files_.RemoveLeftovers())
         log_.Info("removed " + std::to_string(removed) +
                   " unfinished file transfers left by an earlier run");
+    for (const std::string& line : files_.SettleUnrecorded(JoinPath(options_.dataDir, "set-aside")))
+        log_.Warning(line);
 }
 
 std::string Server::ListenAddress() const {
@@ -209,6 +215,7 @@ int Server::Run() {
             BeginShutdown(signal == SIGTERM ? "SIGTERM" : "SIGINT");
     });
     Accept();
+    TrimMemory();
     std::vector<std::thread> threads;
     for (unsigned i = 1; i < options_.ioThreads; ++i)
         threads.emplace_back([this] { io_.run(); });
@@ -220,6 +227,22 @@ int Server::Run() {
     storage_->Close();
     log_.Info("pelora-server stopped");
     return 0;
+}
+
+// Freed memory stays with the allocator (one arena per thread); after connections have
+// closed it is given back to the system, so a flood that ends leaves no lasting cost.
+void Server::TrimMemory() {
+    trimTimer_.expires_after(kTrimInterval);
+    trimTimer_.async_wait([this](const asio::error_code& error) {
+        if (error || stopping_)
+            return;
+        std::uint64_t closed = sessions_.Closed();
+        if (closed != closedAtLastTrim_) {
+            closedAtLastTrim_ = closed;
+            ::malloc_trim(0);
+        }
+        TrimMemory();
+    });
 }
 
 void Server::Stop() {
@@ -291,6 +314,7 @@ void Server::BeginShutdown(const std::string& why) {
     acceptor_.close(ignored);
     signals_.cancel(ignored);
     acceptRetry_.cancel();
+    trimTimer_.cancel();
     sessions_.ForEach([](const std::shared_ptr<Session>& session) {
         session->Shutdown("The server is shutting down.");
     });
@@ -330,6 +354,7 @@ void SessionTable::Remove(std::uint64_t id) {
     if (from != perAddress_.end() && --from->second == 0)
         perAddress_.erase(from);
     sessions_.erase(found);
+    ++closed_;
 }
 
 std::size_t SessionTable::CountFrom(const std::string& address) const {

@@ -58,11 +58,13 @@ public:
 
 private:
     void WarnOfWeakHashing();
-    void RemoveLeftovers();
+    // Unfinished transfers and unrecorded files of an earlier run.
+    void SettleEarlierRun();
     bool StartCluster(std::string& error);
     void StopCluster();
     void Accept();
     void NoteAddressRefusal(const std::string& address);
+    void TrimMemory();
     void BeginShutdown(const std::string& why);
     void WaitForSessions();
 
@@ -90,6 +92,8 @@ private:
     asio::signal_set signals_{io_};
     asio::steady_timer shutdownTimer_{io_};
     asio::steady_timer acceptRetry_{io_};
+    asio::steady_timer trimTimer_{io_};
+    std::uint64_t closedAtLastTrim_ = 0;
     std::chrono::steady_clock::time_point shutdownStart_;
     std::atomic<bool> stopping_{false};
     std::uint64_t nextSessionId_ = 1;

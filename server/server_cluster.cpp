@@ -30,11 +30,11 @@ bool Server::StartCluster(std::string& error) {
     }
     presence_.Share(cluster_.get());
     worlds_.Share(cluster_.get());
-    // Unfinished transfers are only an earlier run's when no other instance is writing into the
-    // shared folder now.
+    // Unfinished transfers and files not yet recorded are only an earlier run's when no other
+    // instance is writing into the shared folder now.
     int others = cluster_->OtherInstances();
     if (others == 0)
-        RemoveLeftovers();
+        SettleEarlierRun();
     log_.Info("instance " + std::to_string(cluster_->InstanceId()) + " on the shared database; " +
               (others < 0 ? std::string("the other instances could not be counted")
                           : std::to_string(others) + " other instances alive"));

@@ -12,6 +12,7 @@
 
 #include <asio/thread_pool.hpp>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -30,6 +31,8 @@ public:
     std::size_t Count() const;
     // Live connections from the address.
     std::size_t CountFrom(const std::string& address) const;
+    // Connections closed since the start.
+    std::uint64_t Closed() const { return closed_; }
     void ForEach(const std::function<void(const std::shared_ptr<Session>&)>& action) const;
 
 private:
@@ -40,6 +43,7 @@ private:
     mutable std::mutex mutex_;
     std::unordered_map<std::uint64_t, Entry> sessions_;
     std::unordered_map<std::string, std::size_t> perAddress_;
+    std::atomic<std::uint64_t> closed_{0};
 };
 
 struct ServerContext {

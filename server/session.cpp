@@ -20,6 +20,13 @@ namespace {
 constexpr auto kLingerTime = std::chrono::seconds(1);
 // Frames gathered into one write.
 constexpr std::size_t kWriteBatchBytes = 64 * 1024;
+// Reads before and after the login; the largest frame a client may send before its login
+// (a Login, CreateAccount and Hello are at most 1 KiB, and a few may come at once).
+constexpr std::size_t kPreLoginReadBytes = 2 * 1024;
+constexpr std::size_t kReadBytes = 16 * 1024;
+constexpr std::size_t kPreLoginFrameBytes = 4 * 1024;
+// A write batch's memory kept for the next one.
+constexpr std::size_t kKeptWriteBytes = 4 * 1024;
 // Events of one kind one session may repeat, logged one by one within a window.
 constexpr unsigned kNotesPerWindow = 5;
 constexpr auto kNoteWindow = std::chrono::seconds(60);
@@ -91,6 +98,7 @@ void Session::OnHandshake(const asio::error_code& error) {
 void Session::Read() {
     if (reading_ || busy_ || phase_ >= Phase::Closing)
         return;
+    SizeReadBuffer();
     reading_ = true;
     auto self = shared_from_this();
     stream_.async_read_some(
@@ -119,6 +127,24 @@ void Session::OnRead(const asio::error_code& error, std::size_t bytes) {
     lastReceive_ = Clock::now();
     decoder_.Feed(readBuffer_.data(), bytes);
     ProcessFrames();
+}
+
+void Session::SizeReadBuffer() {
+    std::size_t size = loggedInOnce_ ? kReadBytes : kPreLoginReadBytes;
+    if (readBuffer_.size() != size) {
+        readBuffer_.assign(size, '\0');
+        readBuffer_.shrink_to_fit();
+    }
+}
+
+// Gives back what the connection held: the session object may live on a little while the
+// last handlers run, its buffers need not.
+void Session::ReleaseBuffers() {
+    decoder_ = wire::FrameDecoder(wire::Sender::Client);
+    std::deque<std::string>().swap(queue_);
+    queuedBytes_ = 0;
+    if (!reading_)
+        std::vector<char>().swap(readBuffer_);
 }
 
 // Takes whole frames until one needs a worker, the bytes run out, or the session closes.
@@ -153,6 +179,17 @@ void Session::ProcessFrames() {
 // Starts the clock of a frame whose first bytes have come (a new one when a frame was just
 // taken), or stops it when no part of a frame waits.
 void Session::TimeFrame(bool tookFrame) {
+    if (!loggedInOnce_ && decoder_.Buffered() > kPreLoginFrameBytes) {
+        // Nothing a client sends before its login is this large: not worth buffering.
+        Refusal("frame", "a large frame from " + peer_ + " before a login; connection closed");
+        pb::ErrorReply reply;
+        reply.set_code(pb::ErrorReply::FRAME_ERROR);
+        reply.set_message("The server takes no message this large before a login.");
+        reply.set_closing(true);
+        Send(wire::FrameType::ErrorReply, reply);
+        Close("large frame before login", "");
+        return;
+    }
     bool pending = decoder_.Buffered() > 0;
     if (pending && (!framePending_ || tookFrame)) {
         framePending_ = true;
@@ -217,7 +254,11 @@ void Session::Flush() {
 }
 
 void Session::OnWritten(const asio::error_code& error) {
-    writing_.clear();
+    // A large batch's memory goes back; a small one's is kept for the next.
+    if (writing_.capacity() > kKeptWriteBytes || phase_ == Phase::Closed)
+        std::string().swap(writing_);
+    else
+        writing_.clear();
     if (phase_ == Phase::Closed)
         return;
     if (error) {
@@ -356,6 +397,7 @@ void Session::Terminate() {
     relayTimer_.cancel();
     asio::error_code ignored;
     stream_.lowest_layer().close(ignored);
+    ReleaseBuffers();
     SummariseRefusals();
     context_.log.Debug("connection " + std::to_string(id_) + " from " + peer_ + " closed");
 }
@@ -364,6 +406,7 @@ void Session::Terminate() {
 void Session::Drain() {
     if (reading_ || phase_ != Phase::Closing)
         return;
+    SizeReadBuffer();
     reading_ = true;
     auto self = shared_from_this();
     stream_.next_layer().async_read_some(

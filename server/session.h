@@ -27,6 +27,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace server {
 
@@ -62,6 +63,8 @@ private:
     void OnRead(const asio::error_code& error, std::size_t bytes);
     void ProcessFrames();
     void TimeFrame(bool tookFrame);
+    void SizeReadBuffer();
+    void ReleaseBuffers();
     bool Send(wire::FrameType type, const google::protobuf::MessageLite& message);
     void Flush();
     void OnWritten(const asio::error_code& error);
@@ -131,7 +134,9 @@ private:
 
     // reading
     wire::FrameDecoder decoder_{wire::Sender::Client};
-    std::array<char, 16 * 1024> readBuffer_{};
+    // Small until the login (a hello and a login are small), then a TLS record's size; given
+    // back when the connection closes.
+    std::vector<char> readBuffer_;
     bool reading_ = false;
     bool busy_ = false; // a worker has this session's request; frames wait
     unsigned faults_ = 0;

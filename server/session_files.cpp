@@ -3,27 +3,75 @@
 #include "session.h"
 #include "session_work.h"
 
-#include "protocol/user_name.h"
+#include "disk.h"
+
+#include "protocol/message_checks.h"
 
 namespace server {
 
 namespace pb = pelora::wire;
 using wire::FrameType;
 using Kind = DataFiles::Outcome::Kind;
+using Refusal = DataFiles::Refusal;
+
+namespace {
+
+std::string SizeText(std::uint64_t bytes) {
+    if (bytes >= 1024 * 1024 && bytes % (1024 * 1024) == 0)
+        return std::to_string(bytes / (1024 * 1024)) + " MiB";
+    if (bytes >= 1024 && bytes % 1024 == 0)
+        return std::to_string(bytes / 1024) + " KiB";
+    return std::to_string(bytes) + " bytes";
+}
+
+// The refusal in words, for the reply and the log.
+std::string RefusalText(const DataFiles::Outcome& outcome, const FileLimits& limits) {
+    switch (outcome.refusal) {
+    case Refusal::None:
+        break;
+    case Refusal::GuestKeepsNoFiles:
+        return "The guest account keeps no files on the server.";
+    case Refusal::BadName:
+        return wire::DescribeFileNameProblem(outcome.nameProblem);
+    case Refusal::TooLarge:
+        return "The file is larger than the server takes (" + SizeText(limits.maxFileBytes) + ").";
+    case Refusal::TooManyFiles:
+        return "The server keeps at most " + std::to_string(limits.maxUserFiles) +
+               " files for one user, and this user has them all.";
+    case Refusal::NoSpace:
+        return "The file does not fit in this user's space on the server (" +
+               SizeText(limits.maxUserBytes) + ").";
+    case Refusal::OutOfOrder:
+        return "A piece of the file came out of order (at byte " + std::to_string(outcome.offset) +
+               ", expected " + std::to_string(outcome.expected) + ").";
+    case Refusal::TooManyBytes:
+        return "More bytes came than the file's announced size.";
+    case Refusal::Damaged:
+        return "The file arrived damaged (its SHA-256 differs); please send it again.";
+    case Refusal::DiskFull:
+        return "The server's disk is full; the file was not stored. Please try again later.";
+    case Refusal::DiskFailed:
+        return "The server could not write the file (" + ErrnoText(outcome.systemError) +
+               "); it was not stored. Please try again later.";
+    case Refusal::RecordsUnavailable:
+        return "The server could not read or write its file records; please try again later.";
+    case Refusal::NoFreeName:
+        return "The server could not find a free name for the file.";
+    }
+    return "The file was not taken.";
+}
+
+} // namespace
 
 void Session::OnFileOffer(const wire::Frame& frame) {
     pb::FileOffer offer;
     if (!Parse(frame, offer) || !NeedLogin(frame) ||
         !WithinBudget(offersBudget_, "file offer", frame.type))
         return;
-    pb::FileReply reply;
-    reply.set_result(pb::FileReply::REFUSED);
-    if (guest_) {
-        reply.set_message("The guest account keeps no files on the server.");
-    } else if (incoming_) {
+    if (incoming_) {
+        pb::FileReply reply;
+        reply.set_result(pb::FileReply::REFUSED);
         reply.set_message("A file is being sent already; finish or cancel it first.");
-    }
-    if (!reply.message().empty()) {
         Refusal("file", "file " + Quoted(offer.name()) + " from " + Who() + ": refused, " +
                             reply.message());
         Send(FrameType::FileReply, reply);
@@ -65,11 +113,11 @@ void Session::OnFileOffer(const wire::Frame& frame) {
             break;
         case Kind::Refused:
             reply.set_result(pb::FileReply::REFUSED);
-            reply.set_message(result.outcome.message);
-            if (result.outcome.serverFault)
-                context_.log.Warning(what + ": not stored, " + result.outcome.message);
+            reply.set_message(RefusalText(result.outcome, context_.files.Limits()));
+            if (result.outcome.ServerFault())
+                context_.log.Warning(what + ": not stored, " + reply.message());
             else
-                Refusal("file", what + ": refused, " + result.outcome.message);
+                Refusal("file", what + ": refused, " + reply.message());
             break;
         }
         Send(FrameType::FileReply, reply);
@@ -108,12 +156,12 @@ void Session::OnFileChunk(const wire::Frame& frame) {
             context_.log.Info(what + ": stored as " + Quoted(outcome.storedAs));
         } else {
             reply.set_result(pb::FileReply::REFUSED);
-            reply.set_message(outcome.message);
+            reply.set_message(RefusalText(outcome, context_.files.Limits()));
             discardBytes_ = size > end ? size - end : 0;
-            if (outcome.serverFault)
-                context_.log.Warning(what + ": not stored, " + outcome.message);
+            if (outcome.ServerFault())
+                context_.log.Warning(what + ": not stored, " + reply.message());
             else
-                Refusal("file", what + ": refused, " + outcome.message);
+                Refusal("file", what + ": refused, " + reply.message());
         }
         incoming_.reset();
         Send(FrameType::FileReply, reply);

@@ -144,6 +144,34 @@ StoreResult SqliteFileRecordStore::StoredNameTaken(const std::string& user,
 
 StoreResult SqliteFileRecordStore::Add(const FileRecord& record) {
     auto lock = database_.Lock();
+    return Insert(record);
+}
+
+StoreResult SqliteFileRecordStore::AddWithinLimits(const FileRecord& record, std::uint64_t maxBytes,
+                                                   std::uint64_t maxFiles) {
+    auto lock = database_.Lock();
+    Transaction transaction(database_);
+    if (!transaction.Began())
+        return StoreResult::Failed;
+    {
+        Statement usage(database_,
+                        "SELECT COALESCE(SUM(size), 0), COUNT(*) FROM files WHERE user = ?1");
+        usage.Bind(1, record.user);
+        if (usage.Next() != Statement::Step::Row)
+            return StoreResult::Failed;
+        auto bytes = static_cast<std::uint64_t>(usage.Integer(0));
+        auto files = static_cast<std::uint64_t>(usage.Integer(1));
+        if (files + 1 > maxFiles || bytes + record.size > maxBytes)
+            return StoreResult::OverLimit;
+    }
+    StoreResult added = Insert(record);
+    if (added != StoreResult::Ok)
+        return added;
+    return transaction.Commit() ? StoreResult::Ok : StoreResult::Failed;
+}
+
+// With the lock held.
+StoreResult SqliteFileRecordStore::Insert(const FileRecord& record) {
     Statement add(database_, "INSERT INTO files (user, offered_name, stored_name, size, sha256, "
                              "received_at) VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
     add.Bind(1, record.user)

@@ -16,8 +16,9 @@ inline constexpr int kStorageSchemaVersion = 1;
 enum class StoreResult {
     Ok,
     NotFound,
-    Exists, // a record with that key is there already
-    Failed, // the database could not be read or written
+    Exists,    // a record with that key is there already
+    OverLimit, // the record would pass a limit the caller set
+    Failed,    // the database could not be read or written
 };
 
 struct AccountRecord {
@@ -55,6 +56,10 @@ public:
     virtual StoreResult StoredNameTaken(const std::string& user, const std::string& storedName,
                                         bool& taken) = 0;
     virtual StoreResult Add(const FileRecord& record) = 0;
+    // Adds the record only when the user's files, this one counted, stay within `maxBytes`
+    // and `maxFiles` (OverLimit otherwise): the check and the insert are one transaction.
+    virtual StoreResult AddWithinLimits(const FileRecord& record, std::uint64_t maxBytes,
+                                        std::uint64_t maxFiles) = 0;
     // Bytes and files kept for the user.
     virtual StoreResult Usage(const std::string& user, std::uint64_t& bytes,
                               std::uint64_t& files) = 0;

@@ -58,7 +58,7 @@ TEST_F(DataFilesTest, VerifiedFileIsStoredWholeAndNoTemporaryStays) {
     DataFiles files(Users(), records_, limits_);
     std::string bytes = Bytes(2500, 'a');
     auto outcome = Send(files, "data-20240131-101500.txt.sealed", bytes);
-    ASSERT_EQ(outcome.kind, Kind::Stored) << outcome.message;
+    ASSERT_EQ(outcome.kind, Kind::Stored) << static_cast<int>(outcome.refusal);
     EXPECT_EQ(outcome.storedAs, "data-20240131-101500.txt.sealed");
     EXPECT_EQ(ReadAll(UserFolder() + "/data-20240131-101500.txt.sealed"), bytes);
     EXPECT_EQ(Names(UserFolder()), std::vector<std::string>{"data-20240131-101500.txt.sealed"});
@@ -101,8 +101,9 @@ TEST_F(DataFilesTest, NamesWithPathsHiddenOrNotDataAreRefusedAndNothingIsWritten
     for (const char* name : {"../data1", "data/../../x", ".data", "notes.txt", "", "data\\x"}) {
         auto outcome = Send(files, name, "abc");
         EXPECT_EQ(outcome.kind, Kind::Refused) << name;
-        EXPECT_FALSE(outcome.message.empty());
-        EXPECT_FALSE(outcome.serverFault);
+        EXPECT_EQ(outcome.refusal, DataFiles::Refusal::BadName) << name;
+        EXPECT_NE(outcome.nameProblem, wire::FileNameProblem::None) << name;
+        EXPECT_FALSE(outcome.ServerFault());
     }
     // Nothing anywhere in the folder but the database.
     for (const auto& entry : fs::recursive_directory_iterator(folder_.Path())) {
@@ -117,17 +118,17 @@ TEST_F(DataFilesTest, SizeSpaceAndCountLimitsAreKept) {
     DataFiles files(Users(), records_, limits_);
     auto tooBig = Send(files, "data-big", Bytes(10001, 'e'));
     EXPECT_EQ(tooBig.kind, Kind::Refused);
-    EXPECT_NE(tooBig.message.find("larger"), std::string::npos) << tooBig.message;
+    EXPECT_EQ(tooBig.refusal, DataFiles::Refusal::TooLarge);
     ASSERT_EQ(Send(files, "data-a", Bytes(10000, 'f')).kind, Kind::Stored);
     ASSERT_EQ(Send(files, "data-b", Bytes(10000, 'g')).kind, Kind::Stored);
     auto noRoom = Send(files, "data-c", Bytes(5001, 'h'));
     EXPECT_EQ(noRoom.kind, Kind::Refused);
-    EXPECT_NE(noRoom.message.find("space"), std::string::npos) << noRoom.message;
+    EXPECT_EQ(noRoom.refusal, DataFiles::Refusal::NoSpace);
     ASSERT_EQ(Send(files, "data-d", Bytes(10, 'i')).kind, Kind::Stored);
     ASSERT_EQ(Send(files, "data-e", Bytes(10, 'j')).kind, Kind::Stored);
     auto tooMany = Send(files, "data-f", Bytes(10, 'k'));
     EXPECT_EQ(tooMany.kind, Kind::Refused);
-    EXPECT_NE(tooMany.message.find("at most 4 files"), std::string::npos) << tooMany.message;
+    EXPECT_EQ(tooMany.refusal, DataFiles::Refusal::TooManyFiles);
 }
 
 TEST_F(DataFilesTest, DamagedFileIsRefusedAndNothingKept) {
@@ -135,7 +136,7 @@ TEST_F(DataFilesTest, DamagedFileIsRefusedAndNothingKept) {
     std::string bytes = Bytes(3000, 'l');
     auto outcome = Send(files, "data-x", bytes, 1000, Sha256("something else"));
     EXPECT_EQ(outcome.kind, Kind::Refused);
-    EXPECT_NE(outcome.message.find("damaged"), std::string::npos);
+    EXPECT_EQ(outcome.refusal, DataFiles::Refusal::Damaged);
     EXPECT_TRUE(Names(UserFolder()).empty());
 }
 
@@ -218,9 +219,42 @@ TEST_F(DataFilesTest, AFullDiskRefusesTheFileAndKeepsNoPart) {
     auto outcome = Send(files, "data-full", Bytes(9000, 'q'), 3000);
     ::setrlimit(RLIMIT_FSIZE, &old);
     EXPECT_EQ(outcome.kind, Kind::Refused);
-    EXPECT_TRUE(outcome.serverFault);
-    EXPECT_NE(outcome.message.find("disk is full"), std::string::npos) << outcome.message;
+    EXPECT_TRUE(outcome.ServerFault());
+    EXPECT_EQ(outcome.refusal, DataFiles::Refusal::DiskFull);
     EXPECT_TRUE(Names(UserFolder()).empty());
     // Once there is room again, the same file goes through.
     EXPECT_EQ(Send(files, "data-full", Bytes(9000, 'q'), 3000).kind, Kind::Stored);
+}
+
+TEST_F(DataFilesTest, TheGuestKeepsNoFiles) {
+    DataFiles files(Users(), records_, limits_);
+    std::unique_ptr<IncomingFile> incoming;
+    auto outcome = files.Offer("guest", "data-1", 3, Sha256("abc"), incoming);
+    EXPECT_EQ(outcome.refusal, DataFiles::Refusal::GuestKeepsNoFiles);
+    EXPECT_FALSE(incoming);
+    EXPECT_TRUE(Names(Users()).empty());
+}
+
+TEST_F(DataFilesTest, FilesStoredButNeverRecordedAreRecordedOrSetAside) {
+    DataFiles files(Users(), records_, limits_);
+    ASSERT_EQ(Send(files, "data-a", Bytes(10000, 'a')).kind, Kind::Stored);
+    // What a crash between the rename and the record leaves: two files with no record, one
+    // that fits alice's space (25,000 bytes) and one that no longer does.
+    std::ofstream(UserFolder() + "/data-b", std::ios::binary) << Bytes(9000, 'b');
+    std::ofstream(UserFolder() + "/data-c", std::ios::binary) << Bytes(9000, 'c');
+    std::vector<std::string> lines = files.SettleUnrecorded(folder_ / "aside");
+    ASSERT_EQ(lines.size(), 2u);
+    std::size_t recorded = 0, aside = 0;
+    for (const std::string& line : lines) {
+        recorded += line.find("recorded (9000 bytes)") != std::string::npos;
+        aside += line.find("over the user's limits, set aside") != std::string::npos;
+    }
+    EXPECT_EQ(recorded, 1u);
+    EXPECT_EQ(aside, 1u);
+    EXPECT_EQ(Names(UserFolder()).size(), 2u);
+    EXPECT_EQ(Names(folder_ / "aside/alice").size(), 1u);
+    // The recorded one counts: 10,000 + 9,000 leave no room for 7,000 more.
+    EXPECT_EQ(Send(files, "data-d", Bytes(7000, 'd')).refusal, DataFiles::Refusal::NoSpace);
+    // Settled once, nothing is left to settle.
+    EXPECT_TRUE(files.SettleUnrecorded(folder_ / "aside").empty());
 }

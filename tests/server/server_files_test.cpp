@@ -183,6 +183,26 @@ TEST_F(ServerTest, ARestartKeepsTheFilesAndForgetsUnfinishedOnes) {
     EXPECT_EQ(Offer(*alice, "data-kept", bytes).result(), pb::FileReply::ALREADY_STORED);
 }
 
+TEST_F(ServerTest, AFileStoredButNeverRecordedIsSettledAtStartAndCounts) {
+    StartServer({"--max-user-files", "2"});
+    {
+        auto alice = LoggedIn("alice");
+        ASSERT_EQ(SendFile(*alice, "data-1", Bytes(100, 'a')).result(), pb::FileReply::STORED);
+    }
+    ASSERT_EQ(server_.Stop(), 0);
+    // What a crash between moving a file into place and recording it leaves.
+    std::ofstream(DataDir() + "/users/alice/data-2", std::ios::binary) << Bytes(100, 'b');
+    StartServer({"--max-user-files", "2"});
+    EXPECT_NE(Log().find("file \"data-2\" of \"alice\" found stored without a record: recorded"),
+              std::string::npos)
+        << Log();
+    // It counts against alice's files: a third is refused.
+    auto alice = LoggedIn("alice");
+    pb::FileReply third = Offer(*alice, "data-3", Bytes(100, 'c'));
+    EXPECT_EQ(third.result(), pb::FileReply::REFUSED);
+    EXPECT_NE(third.message().find("at most 2 files"), std::string::npos) << third.message();
+}
+
 TEST_F(ServerTest, SealedDataOpensWithTheServersKey) {
     StartServer();
     std::string output;

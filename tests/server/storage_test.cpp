@@ -197,6 +197,45 @@ TEST_P(Storage, FileRecordUsageAndTakenNamesArePerUser) {
     EXPECT_FALSE(taken);
 }
 
+TEST_P(Storage, FileRecordsAddedWithinLimitsNeverPassThem) {
+    FileRecordStore& files = Open(3).Files();
+    EXPECT_EQ(files.AddWithinLimits(StoredFile("alice", "a", "a", 60, 'a'), 100, 3),
+              StoreResult::Ok);
+    // 60 + 50 bytes would pass 100.
+    EXPECT_EQ(files.AddWithinLimits(StoredFile("alice", "b", "b", 50, 'b'), 100, 3),
+              StoreResult::OverLimit);
+    EXPECT_EQ(files.AddWithinLimits(StoredFile("alice", "b", "b", 40, 'b'), 100, 3),
+              StoreResult::Ok);
+    // A third file would pass two files.
+    EXPECT_EQ(files.AddWithinLimits(StoredFile("alice", "c", "c", 0, 'c'), 100, 2),
+              StoreResult::OverLimit);
+    // Another user's limits are their own; a taken name is still "exists".
+    EXPECT_EQ(files.AddWithinLimits(StoredFile("bob", "a", "a", 100, 'a'), 100, 1),
+              StoreResult::Ok);
+    EXPECT_EQ(files.AddWithinLimits(StoredFile("alice", "x", "a", 0, 'x'), 100, 3),
+              StoreResult::Exists);
+
+    // Many at once for one user: exactly as many as fit.
+    std::atomic<int> added{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 10; ++i) {
+                std::string name = "f" + std::to_string(t) + "-" + std::to_string(i);
+                if (files.AddWithinLimits(StoredFile("carol", name, name, 10, 'c'), 1000, 15) ==
+                    StoreResult::Ok)
+                    ++added;
+            }
+        });
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(added, 15);
+    std::uint64_t bytes = 0, count = 0;
+    ASSERT_EQ(files.Usage("carol", bytes, count), StoreResult::Ok);
+    EXPECT_EQ(count, 15u);
+    EXPECT_EQ(bytes, 150u);
+}
+
 TEST_P(Storage, ManyThreadsAtOnceOnFewConnections) {
     AccountStore& accounts = Open(2).Accounts();
     constexpr int kThreads = 6, kEach = 40;
