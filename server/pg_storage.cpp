@@ -65,20 +65,6 @@ StoreResult Finish(const PgResult& result) {
 
 } // namespace
 
-int PostgresSchemaVersion(PgPool& pool) {
-    auto lease = pool.Acquire();
-    PgResult exists =
-        lease->Run("schema_exists", "SELECT to_regclass('pelora_schema') IS NOT NULL", {});
-    if (!exists.Ok() || exists.Rows() != 1)
-        return -1;
-    if (exists.Text(0, 0) != "t")
-        return 0;
-    PgResult version = lease->Run("schema_version", "SELECT max(version) FROM pelora_schema", {});
-    if (!version.Ok() || version.Rows() != 1)
-        return -1;
-    return version.IsNull(0, 0) ? 0 : static_cast<int>(version.Integer(0, 0));
-}
-
 bool OpenPostgresSchema(PgPool& pool, std::string& error) {
     auto lease = pool.Acquire();
     if (!lease->Ensure(error)) {

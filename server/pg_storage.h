@@ -14,8 +14,6 @@ namespace server {
 // Creates the tables or brings them up to date, one instance at a time (an advisory lock), and
 // refuses a database whose schema is newer than this server knows.
 bool OpenPostgresSchema(PgPool& pool, std::string& error);
-// The schema version the database holds; -1 when it cannot be read, 0 when it has none.
-int PostgresSchemaVersion(PgPool& pool);
 
 class PgAccountStore : public AccountStore {
 public:
