@@ -79,13 +79,15 @@ Server::Server(const ServerOptions& options)
       hasher_(options.argon2Ops, options.argon2MemoryKiB), throttle_(ThrottleSettings(options)),
       creations_(options.maxCreatesPerAddress, 3600), presence_(options.maxUsers),
       worlds_(wire::kMaxWorldMembers), files_(layout_.users, storage_->Files(), Limits(options)),
-      workers_(WorkerCount(options)), io_(static_cast<int>(options.ioThreads)) {
+      workers_(WorkerCount(options)), disk_(options.diskThreads),
+      io_(static_cast<int>(options.ioThreads)) {
     context_.reset(new ServerContext{options_, log_, accounts_, files_, presence_, worlds_,
-                                     workers_, sessions_});
+                                     workers_, disk_, sessions_});
 }
 
 Server::~Server() {
     workers_.join();
+    disk_.join();
 }
 
 bool Server::Start(std::string& error) {
@@ -223,6 +225,7 @@ int Server::Run() {
     for (auto& thread : threads)
         thread.join();
     workers_.join();
+    disk_.join();
     StopCluster();
     storage_->Close();
     log_.Info("pelora-server stopped");

@@ -84,6 +84,7 @@ private:
     SessionTable sessions_;
     asio::ssl::context tls_{asio::ssl::context::tls_server};
     asio::thread_pool workers_;
+    asio::thread_pool disk_;
     // Sessions refer to the context, and the I/O context's end destroys the last of them: the
     // context must outlive it.
     std::unique_ptr<ServerContext> context_;

@@ -13,8 +13,13 @@ namespace {
 class SqliteBackend : public StorageBackend {
 public:
     explicit SqliteBackend(std::string path) : path_(std::move(path)) {}
-    bool Open(std::string& error) override { return OpenServerDatabase(database_, path_, error); }
-    void Close() override { database_.Close(); }
+    bool Open(std::string& error) override {
+        return OpenServerDatabase(database_, path_, error) && reader_.Open(path_, error);
+    }
+    void Close() override {
+        reader_.Close();
+        database_.Close();
+    }
     AccountStore& Accounts() override { return accounts_; }
     FileRecordStore& Files() override { return files_; }
     std::string Describe() const override { return "SQLite file " + path_; }
@@ -22,8 +27,9 @@ public:
 private:
     std::string path_;
     Database database_;
+    Database reader_; // look-ups of file records, beside the writes
     SqliteAccountStore accounts_{database_};
-    SqliteFileRecordStore files_{database_};
+    SqliteFileRecordStore files_{database_, reader_};
 };
 
 class PostgresBackend : public StorageBackend {
