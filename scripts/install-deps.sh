@@ -12,6 +12,7 @@ $SUDO apt-get install -y --no-install-recommends \
   tcl8.6-dev \
   libsodium-dev \
   libsqlite3-dev libasio-dev \
+  libpq-dev postgresql \
   libprotobuf-dev protobuf-compiler libssl-dev \
   clang libclang-rt-14-dev \
   libgtest-dev libgmock-dev googletest libbenchmark-dev \

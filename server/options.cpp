@@ -2,6 +2,8 @@
 #include "options.h"
 
 #include "disk.h"
+#include "pg_connection.h"
+#include "storage_backend.h"
 
 #include <cerrno>
 #include <cmath>
@@ -115,6 +117,18 @@ const std::vector<Option>& Options() {
         {"cert", "FILE", "TLS certificate (PEM) to use instead of the one made on first start",
          Text(&ServerOptions::certPath)},
         {"key", "FILE", "private key (PEM) of --cert", Text(&ServerOptions::keyPath)},
+        {"database", "URL",
+         "a postgresql:// URL: keep accounts, presence and file records in PostgreSQL, shared by "
+         "every instance given the same URL (default: SQLite in the data folder)",
+         [](ServerOptions& options, const std::string& text, std::string& error) {
+             if (!IsPostgresUrl(text)) {
+                 error = "\"" + RedactedUrl(text) +
+                         "\" is not a postgresql:// URL (leave it out for SQLite)";
+                 return false;
+             }
+             options.database = text;
+             return true;
+         }},
         {"log-file", "FILE", "the log (default <data-dir>/pelora-server.log)",
          Text(&ServerOptions::logFile)},
         {"log-level", "LEVEL", "error, warn, info or debug (default info)",
@@ -198,6 +212,13 @@ const std::vector<Option>& Options() {
          Text(&ServerOptions::worldsDir)},
         {"staff-idle-timeout", "SECONDS", "a staff login unused this long ends (default 1800)",
          Seconds(&ServerOptions::staffIdleTimeout, 1)},
+        {"instance-heartbeat", "SECONDS",
+         "with --database: how often this instance tells the others it is alive (default 2)",
+         Seconds(&ServerOptions::instanceHeartbeat, 0.05)},
+        {"instance-timeout", "SECONDS",
+         "with --database: an instance silent this long is taken for dead and its users are "
+         "freed (default 10)",
+         Seconds(&ServerOptions::instanceTimeout, 0.2)},
     };
     return table;
 }

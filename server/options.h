@@ -15,10 +15,13 @@ struct ServerOptions {
     // where
     std::uint16_t port = 3152;
     std::string bind = "0.0.0.0";
-    std::string dataDir;  // made absolute; default $XDG_DATA_HOME/pelora-server
-    std::string certPath; // default <data>/tls/server.pem, made on first start
-    std::string keyPath;  // default <data>/tls/server.key
-    std::string logFile;  // default <data>/pelora-server.log
+    std::string dataDir;          // made absolute; default $XDG_DATA_HOME/pelora-server
+    std::string certPath;         // default <data>/tls/server.pem, made on first start
+    std::string keyPath;          // default <data>/tls/server.key
+    std::string logFile;          // default <data>/pelora-server.log
+    std::string database;         // a postgresql:// URL; empty: SQLite in the data folder
+    double instanceHeartbeat = 2; // seconds between two signs of life of this instance
+    double instanceTimeout = 10;  // an instance silent this long is taken for dead
     LogLevel logLevel = LogLevel::Info;
     std::uint64_t logRotateBytes = 16ull * 1024 * 1024; // 0: never rotated
     unsigned logKeep = 4;                               // rotated files kept

@@ -6,7 +6,7 @@
 namespace server {
 
 Presence::Claim Presence::Enter(std::uint64_t session, const std::string& name, bool shared) {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     if (!shared && exclusiveNames_.count(name))
         return Claim::AlreadyLoggedIn;
     if (sessions_.size() >= maxUsers_)
@@ -14,24 +14,45 @@ Presence::Claim Presence::Enter(std::uint64_t session, const std::string& name, 
     if (!shared)
         exclusiveNames_.insert(name);
     sessions_[session] = Held{{name, ""}, shared};
-    return Claim::Granted;
+    if (!shared_)
+        return Claim::Granted;
+    // Held here while the other instances are asked, so a login racing on this one waits out.
+    lock.unlock();
+    SharedPresence::Taken taken = shared_->Claim(session, name, shared);
+    if (taken == SharedPresence::Taken::Yes)
+        return Claim::Granted;
+    lock.lock();
+    sessions_.erase(session);
+    if (!shared)
+        exclusiveNames_.erase(name);
+    // A database that cannot answer: "try again later", as for a full server.
+    return taken == SharedPresence::Taken::Elsewhere ? Claim::AlreadyLoggedIn : Claim::Full;
 }
 
 void Presence::Leave(std::uint64_t session) {
-    std::lock_guard lock(mutex_);
-    auto found = sessions_.find(session);
-    if (found == sessions_.end())
-        return;
-    if (!found->second.shared)
-        exclusiveNames_.erase(found->second.entry.name);
-    sessions_.erase(found);
+    {
+        std::lock_guard lock(mutex_);
+        auto found = sessions_.find(session);
+        if (found == sessions_.end())
+            return;
+        if (!found->second.shared)
+            exclusiveNames_.erase(found->second.entry.name);
+        sessions_.erase(found);
+    }
+    if (shared_)
+        shared_->Release(session);
 }
 
 void Presence::SetWorld(std::uint64_t session, const std::string& world) {
-    std::lock_guard lock(mutex_);
-    auto found = sessions_.find(session);
-    if (found != sessions_.end())
+    {
+        std::lock_guard lock(mutex_);
+        auto found = sessions_.find(session);
+        if (found == sessions_.end())
+            return;
         found->second.entry.world = world;
+    }
+    if (shared_)
+        shared_->SetWorld(session, world);
 }
 
 std::vector<OnlineEntry> Presence::List() const {
@@ -41,6 +62,10 @@ std::vector<OnlineEntry> Presence::List() const {
         list.reserve(sessions_.size());
         for (const auto& [session, held] : sessions_)
             list.push_back(held.entry);
+    }
+    if (shared_) {
+        std::vector<OnlineEntry> others = shared_->Others();
+        list.insert(list.end(), others.begin(), others.end());
     }
     std::sort(list.begin(), list.end(), [](const OnlineEntry& a, const OnlineEntry& b) {
         return a.name != b.name ? a.name < b.name : a.world < b.world;

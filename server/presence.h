@@ -17,6 +17,19 @@ struct OnlineEntry {
     std::string world; // empty when in no world
 };
 
+// The users other server instances hold, when several share one database (cluster.h).
+class SharedPresence {
+public:
+    virtual ~SharedPresence() = default;
+    enum class Taken { Yes, Elsewhere, Failed };
+    // Takes the name for the session across every instance in one step.
+    virtual Taken Claim(std::uint64_t session, const std::string& name, bool shared) = 0;
+    virtual void Release(std::uint64_t session) = 0;
+    virtual void SetWorld(std::uint64_t session, const std::string& world) = 0;
+    // The entries of the other instances.
+    virtual std::vector<OnlineEntry> Others() const = 0;
+};
+
 class Presence {
 public:
     explicit Presence(std::size_t maxUsers) : maxUsers_(maxUsers) {}
@@ -32,6 +45,10 @@ public:
     std::vector<OnlineEntry> List() const;
     std::size_t Count() const;
 
+    // From then on names are taken across instances too, and the list holds theirs. Set before
+    // serving.
+    void Share(SharedPresence* shared) { shared_ = shared; }
+
 private:
     struct Held {
         OnlineEntry entry;
@@ -41,6 +58,7 @@ private:
     mutable std::mutex mutex_;
     std::unordered_map<std::uint64_t, Held> sessions_;
     std::unordered_set<std::string> exclusiveNames_;
+    SharedPresence* shared_ = nullptr;
 };
 
 } // namespace server

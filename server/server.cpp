@@ -2,6 +2,7 @@
 #include "server.h"
 
 #include "disk.h"
+#include "folder_lock.h"
 #include "seal_keys.h"
 #include "session.h"
 #include "tls_identity.h"
@@ -13,6 +14,7 @@
 
 #include <openssl/ssl.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <malloc.h>
@@ -49,6 +51,12 @@ LoginThrottle::Settings ThrottleSettings(const ServerOptions& options) {
     return settings;
 }
 
+// Connections to PostgreSQL: one per worker and I/O thread (they wait on the database), and one
+// to spare, but no more than a few instances can open on a default PostgreSQL (100 at most).
+std::size_t StoreConnections(const ServerOptions& options) {
+    return std::min<std::size_t>(WorkerCount(options) + options.ioThreads + 1, 12);
+}
+
 FileLimits Limits(const ServerOptions& options) {
     return FileLimits{options.maxFileBytes, options.maxUserBytes, options.maxUserFiles};
 }
@@ -66,11 +74,13 @@ DataLayout::DataLayout(const ServerOptions& options)
       users(JoinPath(options.dataDir, "users")) {}
 
 Server::Server(const ServerOptions& options)
-    : options_(options), layout_(options_), hasher_(options.argon2Ops, options.argon2MemoryKiB),
-      throttle_(ThrottleSettings(options)), creations_(options.maxCreatesPerAddress, 3600),
-      presence_(options.maxUsers), worlds_(wire::kMaxWorldMembers),
-      files_(layout_.users, fileRecords_, Limits(options)), workers_(WorkerCount(options)),
-      disk_(options.diskThreads), io_(static_cast<int>(options.ioThreads)) {
+    : options_(options), layout_(options_),
+      storage_(MakeStorage(options.database, layout_.database, StoreConnections(options))),
+      hasher_(options.argon2Ops, options.argon2MemoryKiB), throttle_(ThrottleSettings(options)),
+      creations_(options.maxCreatesPerAddress, 3600), presence_(options.maxUsers),
+      worlds_(wire::kMaxWorldMembers), files_(layout_.users, storage_->Files(), Limits(options)),
+      workers_(WorkerCount(options)), disk_(options.diskThreads),
+      io_(static_cast<int>(options.ioThreads)) {
     context_.reset(new ServerContext{options_, log_, accounts_, files_, presence_, worlds_,
                                      workers_, disk_, sessions_, ""});
 }
@@ -90,10 +100,13 @@ bool Server::Start(std::string& error) {
     log_.SetLevel(options_.logLevel);
     log_.SetRotation(options_.logRotateBytes, options_.logKeep);
     WarnOfWeakHashing();
-    if (!OpenServerDatabase(database_, layout_.database, error) ||
-        !readDatabase_.Open(layout_.database, error) || !OpenStaffTables(database_, error))
+    if (!storage_->Open(error))
         return false;
 
+    // Instances given one data folder make its keys and certificate one at a time.
+    FolderLock setupLock;
+    if (!setupLock.Take(JoinPath(options_.dataDir, ".setup.lock"), error))
+        return false;
     SealKeys keys;
     bool created = false;
     if (!LoadOrMakeSealKeys(layout_.keys, keys, created, error))
@@ -116,6 +129,7 @@ bool Server::Start(std::string& error) {
     std::string summary;
     if (!CheckCertificatePair(layout_.cert, layout_.key, summary, error))
         return false;
+    setupLock.Release();
 
     asio::error_code code;
     tls_.set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2 |
@@ -132,11 +146,8 @@ bool Server::Start(std::string& error) {
         return false;
     }
 
-    if (std::size_t removed = files_.RemoveLeftovers())
-        log_.Info("removed " + std::to_string(removed) +
-                  " unfinished file transfers left by an earlier run");
-    for (const std::string& line : files_.SettleUnrecorded(JoinPath(options_.dataDir, "set-aside")))
-        log_.Warning(line);
+    if (!storage_->Postgres())
+        SettleEarlierRun();
 
     asio::ip::address address = asio::ip::make_address(options_.bind, code);
     if (code) {
@@ -156,6 +167,8 @@ bool Server::Start(std::string& error) {
                 ": " + code.message();
         return false;
     }
+    if (storage_->Postgres() && !StartCluster(error))
+        return false;
     if (!StartStaffView(summary, error))
         return false;
     // Caught from here on, before the readiness line: a SIGTERM that comes at once is held
@@ -163,10 +176,10 @@ bool Server::Start(std::string& error) {
     signals_.add(SIGTERM);
     signals_.add(SIGINT);
     std::uint64_t accounts = 0;
-    accountStore_.Count(accounts);
+    storage_->Accounts().Count(accounts);
     log_.Info("pelora-server started: listening on " + ListenAddress() + ", data in " +
-              options_.dataDir + ", " + std::to_string(accounts) + " accounts, certificate " +
-              summary);
+              options_.dataDir + ", database " + storage_->Describe() + ", " +
+              std::to_string(accounts) + " accounts, certificate " + summary);
     return true;
 }
 
@@ -189,12 +202,18 @@ void Server::WarnOfWeakHashing() {
 // The drives of the data files already received are read first (each once: a file recorded,
 // readable or not, is not read again), then every file stored is read as it arrives.
 bool Server::StartStaffView(const std::string& certificate, std::string& error) {
+    if (!storage_->Drives() || !storage_->Staff()) {
+        log_.Info("staff view off: its drives and staff accounts are kept in SQLite only, and "
+                  "this server uses " +
+                  storage_->Describe());
+        return true;
+    }
     std::string worlds = options_.worldsDir.empty() ? DefaultWorldsFolder() : options_.worldsDir;
     worldCatalog_.Load(worlds);
     for (const std::string& problem : worldCatalog_.Problems())
         log_.Warning("staff view: " + problem);
-    ingest_ =
-        std::make_unique<DriveIngest>(layout_.users, sealKeys_, driveStore_, worldCatalog_, log_);
+    ingest_ = std::make_unique<DriveIngest>(layout_.users, sealKeys_, *storage_->Drives(),
+                                            worldCatalog_, log_);
     if (std::size_t recorded = ingest_->Scan())
         log_.Info("recorded " + std::to_string(recorded) + " data files received earlier");
     files_.OnStored([this](const std::string& user, const std::string& storedName) {
@@ -204,8 +223,9 @@ bool Server::StartStaffView(const std::string& certificate, std::string& error) 
         log_.Info("staff view off (--staff-port 0)");
         return true;
     }
-    staffServer_ = std::make_unique<StaffServer>(
-        StaffContext{options_, log_, driveStore_, staffStore_, hasher_, presence_, worldCatalog_});
+    staffServer_ = std::make_unique<StaffServer>(StaffContext{options_, log_, *storage_->Drives(),
+                                                              *storage_->Staff(), hasher_,
+                                                              presence_, worldCatalog_});
     if (!staffServer_->Start(layout_.cert, layout_.key, error)) {
         staffServer_.reset();
         return false;
@@ -214,6 +234,14 @@ bool Server::StartStaffView(const std::string& certificate, std::string& error) 
               std::to_string(worldCatalog_.Worlds().size()) + " worlds from " + worlds +
               ", certificate " + certificate);
     return true;
+}
+
+void Server::SettleEarlierRun() {
+    if (std::size_t removed = files_.RemoveLeftovers())
+        log_.Info("removed " + std::to_string(removed) +
+                  " unfinished file transfers left by an earlier run");
+    for (const std::string& line : files_.SettleUnrecorded(JoinPath(options_.dataDir, "set-aside")))
+        log_.Warning(line);
 }
 
 std::string Server::ListenAddress() const {
@@ -244,8 +272,8 @@ int Server::Run() {
     disk_.join();
     if (staffServer_)
         staffServer_->Stop();
-    readDatabase_.Close();
-    database_.Close();
+    StopCluster();
+    storage_->Close();
     log_.Info("pelora-server stopped");
     return 0;
 }

@@ -5,19 +5,19 @@
 #pragma once
 
 #include "accounts.h"
+#include "cluster.h"
 #include "data_files.h"
-#include "database.h"
 #include "login_throttle.h"
 #include "options.h"
 #include "password_hasher.h"
 #include "presence.h"
 #include "server_context.h"
 #include "server_log.h"
-#include "sqlite_storage.h"
+#include "storage_backend.h"
 #include "world_registry.h"
 
 #include "staff/drive_ingest.h"
-#include "staff/sqlite_drive_store.h"
+#include "staff/drive_store.h"
 #include "staff/staff_server.h"
 #include "staff/world_catalog.h"
 
@@ -64,6 +64,10 @@ public:
 private:
     void WarnOfWeakHashing();
     bool StartStaffView(const std::string& certificate, std::string& error);
+    // Unfinished transfers and unrecorded files of an earlier run.
+    void SettleEarlierRun();
+    bool StartCluster(std::string& error);
+    void StopCluster();
     void Accept();
     void NoteAddressRefusal(const std::string& address);
     void TrimMemory();
@@ -73,20 +77,17 @@ private:
     ServerOptions options_;
     DataLayout layout_;
     Log log_;
-    Database database_;
-    Database readDatabase_; // look-ups of file records, beside the writes
-    SqliteAccountStore accountStore_{database_};
-    SqliteFileRecordStore fileRecords_{database_, readDatabase_};
+    std::unique_ptr<StorageBackend> storage_;
+    // With PostgreSQL: the other instances on the database (server_cluster.cpp).
+    std::unique_ptr<Cluster> cluster_;
     PasswordHasher hasher_;
     LoginThrottle throttle_;
     RateLimit creations_;
-    Accounts accounts_{accountStore_, hasher_, throttle_, creations_};
+    Accounts accounts_{storage_->Accounts(), hasher_, throttle_, creations_};
     Presence presence_;
     WorldRegistry worlds_;
     DataFiles files_;
     // The staff view: the drives read from the data files, staff accounts, worlds, HTTPS.
-    SqliteDriveStore driveStore_{database_};
-    SqliteStaffStore staffStore_{database_};
     WorldCatalog worldCatalog_;
     SealKeys sealKeys_;
     std::unique_ptr<DriveIngest> ingest_;

@@ -5,8 +5,6 @@ namespace server {
 
 namespace {
 
-constexpr int kSchemaVersion = 1;
-
 // Names compare byte for byte (BINARY): "Alice" and "alice" are two accounts, as they are two
 // user folders on the launcher's side.
 const char* const kSchema = R"sql(
@@ -46,7 +44,7 @@ bool OpenServerDatabase(Database& database, const std::string& path, std::string
         return false;
     auto lock = database.Lock();
     int version = database.SchemaVersion();
-    if (version > kSchemaVersion) {
+    if (version > kStorageSchemaVersion) {
         error = "the database " + path + " was written by a newer server (schema " +
                 std::to_string(version) + ")";
         database.Close();

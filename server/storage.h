@@ -8,6 +8,10 @@
 
 namespace server {
 
+// The version of the tables both databases hold; a server refuses a database whose schema is
+// newer, and brings an older one up to this.
+inline constexpr int kStorageSchemaVersion = 1;
+
 // Typed outcome of a storage call; the caller turns it into a reply and a log line.
 enum class StoreResult {
     Ok,

@@ -7,6 +7,20 @@ namespace pb = pelora::wire;
 
 WorldRegistry::Joined WorldRegistry::Join(const std::string& world, const MemberLook& look,
                                           std::weak_ptr<WorldListener> listener) {
+    pb::Member member;
+    member.set_name(look.name);
+    member.set_vehicle(look.vehicle);
+    member.set_colour(look.colour);
+    member.set_gender(look.gender);
+    return Add(world, std::move(member), std::move(listener), false);
+}
+
+std::uint32_t WorldRegistry::JoinRemote(const std::string& world, const pb::Member& member) {
+    return Add(world, member, {}, true).id;
+}
+
+WorldRegistry::Joined WorldRegistry::Add(const std::string& world, pb::Member member,
+                                         std::weak_ptr<WorldListener> listener, bool remote) {
     std::lock_guard lock(mutex_);
     Joined joined;
     World& place = worlds_[world];
@@ -22,17 +36,17 @@ WorldRegistry::Joined WorldRegistry::Join(const std::string& world, const Member
     } while (joined.id == 0 || worldOf_.count(joined.id));
 
     MemberEntry entry;
+    entry.member = std::move(member);
     entry.member.set_id(joined.id);
-    entry.member.set_name(look.name);
-    entry.member.set_vehicle(look.vehicle);
-    entry.member.set_colour(look.colour);
-    entry.member.set_gender(look.gender);
     entry.listener = std::move(listener);
+    entry.remote = remote;
     for (auto& [otherId, other] : place.members) {
         joined.others.push_back(other.member);
         if (auto peer = other.listener.lock())
             peer->MemberJoined(otherId, entry.member);
     }
+    if (share_ && !remote)
+        share_->Joined(world, entry.member);
     place.members.emplace(joined.id, std::move(entry));
     worldOf_.emplace(joined.id, world);
     return joined;
@@ -51,6 +65,8 @@ void WorldRegistry::Leave(std::uint32_t id) {
     if (member == world->second.members.end())
         return;
     std::string name = member->second.member.name();
+    if (share_ && !member->second.remote)
+        share_->Left(id);
     world->second.members.erase(member);
     for (auto& [otherId, other] : world->second.members)
         if (auto peer = other.listener.lock())
@@ -71,6 +87,8 @@ void WorldRegistry::Relay(std::uint32_t id, const pb::Position& position) {
     if (sender == world->second.members.end())
         return;
     *sender->second.member.mutable_position() = position;
+    if (share_ && !sender->second.remote)
+        share_->Moved(id, position);
     for (auto& [otherId, other] : world->second.members) {
         if (otherId == id)
             continue;

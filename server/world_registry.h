@@ -30,6 +30,16 @@ public:
                             const pelora::wire::Position& position) = 0;
 };
 
+// Where the comings, goings and positions of this instance's members go when several instances
+// share one database (cluster.h). Called with the registry's lock held: must return at once.
+class WorldShare {
+public:
+    virtual ~WorldShare() = default;
+    virtual void Joined(const std::string& world, const pelora::wire::Member& member) = 0;
+    virtual void Left(std::uint32_t id) = 0;
+    virtual void Moved(std::uint32_t id, const pelora::wire::Position& position) = 0;
+};
+
 struct MemberLook {
     std::string name;
     std::string vehicle;
@@ -54,6 +64,13 @@ public:
     // Keeps the member's newest position and hands it to every other member of its world.
     void Relay(std::uint32_t id, const pelora::wire::Position& position);
 
+    // A member served by another instance: it has no listener here, and what it does is not
+    // handed to the share. Its id (given back, 0 when the world is full) is this registry's;
+    // Leave and Relay take it like any other.
+    std::uint32_t JoinRemote(const std::string& world, const pelora::wire::Member& member);
+    // From then on this instance's members are handed to `share`. Set before serving.
+    void Share(WorldShare* share) { share_ = share; }
+
     std::size_t WorldCount() const;
     std::size_t MemberCount(const std::string& world) const;
 
@@ -61,7 +78,10 @@ private:
     struct MemberEntry {
         pelora::wire::Member member;
         std::weak_ptr<WorldListener> listener;
+        bool remote = false;
     };
+    Joined Add(const std::string& world, pelora::wire::Member member,
+               std::weak_ptr<WorldListener> listener, bool remote);
     struct World {
         std::map<std::uint32_t, MemberEntry> members;
     };
@@ -71,6 +91,7 @@ private:
     std::unordered_map<std::string, World> worlds_;
     std::unordered_map<std::uint32_t, std::string> worldOf_;
     std::uint32_t nextId_ = 1;
+    WorldShare* share_ = nullptr;
 };
 
 } // namespace server

@@ -6,6 +6,7 @@
 #include <asio/redirect_error.hpp>
 #include <asio/use_awaitable.hpp>
 #include <asio/write.hpp>
+#include <cstdlib>
 #include <openssl/evp.h>
 
 namespace load {
@@ -104,12 +105,25 @@ awaitable<void> LoadClient::ReadLoop() {
             case FrameType::Positions: {
                 pb::Positions positions;
                 if (driving_ && positions.ParseFromString(frame.payload))
-                    for (const auto& entry : positions.positions())
-                        samples.relay.push_back(now - entry.position().time());
+                    for (const auto& entry : positions.positions()) {
+                        double took = now - entry.position().time();
+                        samples.relay.push_back(took);
+                        auto sender = memberIndex_.find(entry.id());
+                        if (sender != memberIndex_.end() &&
+                            sender->second % settings_.instances != index_ % settings_.instances)
+                            samples.relayAcross.push_back(took);
+                        else
+                            samples.relayWithin.push_back(took);
+                    }
+                break;
+            }
+            case FrameType::MemberJoined: {
+                pb::MemberJoined joined;
+                if (joined.ParseFromString(frame.payload))
+                    NoteMember(joined.member());
                 break;
             }
             case FrameType::Pong:
-            case FrameType::MemberJoined:
             case FrameType::MemberLeft:
                 break;
             case FrameType::Goodbye:
@@ -259,7 +273,15 @@ awaitable<bool> LoadClient::Join() {
         co_return false;
     if (reply.result() != pb::JoinReply::JOINED)
         co_return Fail("join refused: " + reply.message());
+    for (const auto& member : reply.members())
+        NoteMember(member);
     co_return true;
+}
+
+// Members are named "load<index>": the index tells which instance the member's client is on.
+void LoadClient::NoteMember(const pb::Member& member) {
+    if (member.name().rfind("load", 0) == 0)
+        memberIndex_[member.id()] = std::atoi(member.name().c_str() + 4);
 }
 
 awaitable<bool> LoadClient::Drive() {

@@ -28,12 +28,16 @@ struct Settings {
     int positions = 50; // per client
     double rate = 5;    // positions per second per client
     std::size_t fileBytes = 64 * 1024;
+    // Server instances the clients are spread over, client i on instance i % instances.
+    int instances = 1;
 };
 
 // What one client measured; merged by the tool at the end.
 struct Samples {
     std::map<std::string, std::vector<double>> latency; // seconds, by request kind
     std::vector<double> relay;                          // seconds, send to receipt
+    std::vector<double> relayWithin; // of those, the ones from a client on the same instance
+    std::vector<double> relayAcross; // and the ones from a client on another instance
 };
 
 // Seconds on the steady clock, the time base positions carry (one process, one clock).
@@ -88,6 +92,8 @@ private:
     bool closed_ = false;
     bool driving_ = false;
     double pingInterval_ = 10;
+    std::map<std::uint32_t, int> memberIndex_; // world member id -> the sending client's index
+    void NoteMember(const pelora::wire::Member& member);
 };
 
 } // namespace load
