@@ -85,6 +85,13 @@ int OpenData(const ServerOptions& options, const std::string& target) {
         std::printf("%zu files were there already with the same content and were left as they "
                     "are.\n",
                     report.unchanged);
+    // Sent by a launcher that did not yet know the server's key: their content crossed the
+    // network sealed only by TLS and lay on disk as it came.
+    if (!report.unsealed.empty()) {
+        std::printf("%zu files arrived unsealed:\n", report.unsealed.size());
+        for (const std::string& name : report.unsealed)
+            std::printf("  %s\n", name.c_str());
+    }
     if (!report.problems.empty()) {
         std::printf("%zu files could not be opened (see above).\n", report.problems.size());
         return 1;

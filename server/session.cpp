@@ -162,6 +162,7 @@ void Session::ProcessFrames() {
             return;
         case wire::FrameDecoder::Status::Error: {
             std::string text = decoder_.ErrorText();
+            requestId_ = 0;
             Refusal("frame", "bad frame from " + Who() + ": " + text + "; connection closed");
             pb::ErrorReply reply;
             reply.set_code(pb::ErrorReply::FRAME_ERROR);
@@ -173,6 +174,7 @@ void Session::ProcessFrames() {
         }
         case wire::FrameDecoder::Status::Ready:
             tookFrame = true;
+            requestId_ = wire::RequestIdOf(frame);
             Handle(frame);
             break;
         }
@@ -208,7 +210,9 @@ bool Session::Send(wire::FrameType type, const google::protobuf::MessageLite& me
     if (phase_ == Phase::Closed || flushThenEnd_)
         return false;
     std::string frame;
-    if (!wire::AppendMessage(frame, type, message)) {
+    // A reply echoes the id of the request it answers: frames wait while a request is
+    // worked on, so the request being answered is always the last one taken.
+    if (!wire::AppendMessage(frame, type, message, requestId_)) {
         context_.log.Error("could not encode a " +
                            wire::FrameTypeName(static_cast<std::uint16_t>(type)) + " for " + Who());
         return false;

@@ -139,7 +139,8 @@ private:
     // back when the connection closes.
     std::vector<char> readBuffer_;
     bool reading_ = false;
-    bool busy_ = false; // a worker has this session's request; frames wait
+    bool busy_ = false;           // a worker has this session's request; frames wait
+    std::uint32_t requestId_ = 0; // of the request being answered; its replies echo it
     unsigned faults_ = 0;
 
     // writing

@@ -130,6 +130,7 @@ void Session::OnHello(const wire::Frame& frame) {
     reply.set_ping_interval_seconds(
         static_cast<std::uint32_t>(std::ceil(context_.options.pingInterval)));
     reply.set_max_file_bytes(context_.options.maxFileBytes);
+    reply.set_seal_public_key(context_.sealPublicKey);
     phase_ = Phase::Ready;
     lastReceive_ = Clock::now();
     context_.log.Debug("hello from " + peer_ + " (" + client + ", protocol " +

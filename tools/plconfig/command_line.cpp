@@ -4,6 +4,7 @@
 #include "password_input.h"
 #include "platform/file_system.h"
 #include "protocol/user_name.h"
+#include "server_identity.h"
 #include "server_setting.h"
 #include "user_store.h"
 
@@ -28,6 +29,8 @@ constexpr OptionName kOptions[] = {
     {"--remove", Action::RemoveUser, "a user name"},
     {"--list", Action::ListUsers, nullptr},
     {"--server", Action::SetServer, "HOST:PORT"},
+    {"--show-server", Action::ShowServer, nullptr},
+    {"--accept-server", Action::AcceptServer, nullptr},
     {"--help", Action::Help, nullptr},
     {"-h", Action::Help, nullptr},
     {"--version", Action::Version, nullptr},
@@ -127,6 +130,12 @@ Without an option it opens the configuration window.
   --list                list the users, one name a line
   --server HOST[:PORT]  set the server that Drive Online connects to (HOST alone keeps the
                         port); HOST is a host name or an IPv4 address, PORT 1 to 65535
+  --show-server         show the certificate the launchers here remember for the server,
+                        and the new one a launcher was refused when the server's
+                        identity changed
+  --accept-server       trust that new certificate from now on (only when the server was
+                        replaced or set up again on purpose); the server's sealing key is
+                        then learnt anew
   --help                show this help and end
   --version             show the version and end
 
@@ -225,6 +234,19 @@ int RunCommand(const Options& options, const std::string& homeFolder, CommandStr
         if (!ParseServerAddress(name, address, problem))
             return Report(streams.err, problem, kExitUsage);
         return Finish(SaveServerAddress(homeFolder + "/" + kSettingsFile, address), streams);
+    }
+    case Action::ShowServer:
+    case Action::AcceptServer: {
+        ServerAddress address;
+        std::string problem;
+        if (!LoadServerAddress(homeFolder + "/" + kSettingsFile, address, problem))
+            return Report(streams.err, problem, kExitIoFailure);
+        const std::string keys = homeFolder + "/keys";
+        const std::string server = ServerKeyOf(address.host, address.port);
+        streams.out << DescribeServerIdentity(ReadServerIdentity(keys, server)) << '\n';
+        if (options.action == Action::ShowServer)
+            return kExitOk;
+        return Finish(AcceptPresentedCertificate(keys, server), streams);
     }
     case Action::OpenWindow:
     case Action::FirstRunAdd:

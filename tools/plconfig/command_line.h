@@ -29,6 +29,8 @@ enum class Action {
     RemoveUser,
     ListUsers,
     SetServer,
+    ShowServer,   // the server's remembered and refused certificates
+    AcceptServer, // trust the certificate a launcher was refused
     Help,
     Version,
     Invalid, // `problem` says why
