@@ -32,6 +32,8 @@
     X(LoginReply, 13, Server, Text, Reply)                                                         \
     X(Logout, 14, Client, Small, Request)                                                          \
     X(LogoutReply, 15, Server, Small, Reply)                                                       \
+    X(ChangePassword, 16, Client, Short, Request)                                                  \
+    X(ChangePasswordReply, 17, Server, Text, Reply)                                                \
     /* presence */                                                                                 \
     X(UsersRequest, 20, Client, Small, Request)                                                    \
     X(UsersReply, 21, Server, List, Reply)                                                         \

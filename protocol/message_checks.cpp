@@ -75,6 +75,14 @@ std::string Check(const pb::Login& m) {
     return CheckNameAndPassword(m.name(), m.password());
 }
 
+std::string Check(const pb::ChangePassword& m) {
+    if (std::string problem = CheckNameAndPassword(m.name(), m.old_password()); !problem.empty())
+        return problem;
+    return m.new_password().size() > kMaxPasswordBytes
+               ? OverBound("new password", kMaxPasswordBytes)
+               : "";
+}
+
 std::string Check(const pb::Join& m) {
     for (const std::string* field : {&m.world(), &m.vehicle(), &m.colour(), &m.gender()})
         if (field->size() > kMaxNameFieldBytes)

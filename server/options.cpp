@@ -369,7 +369,8 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, CommandLine& co
         }
         const Option* option = FindOption(name);
         bool staffAction = name == "add-staff" || name == "remove-staff";
-        if (!option && name != "config" && name != "open-data" && !staffAction) {
+        if (!option && name != "config" && name != "open-data" && name != "set-password" &&
+            !staffAction) {
             error = "unknown option \"--" + name + "\" (see --help)";
             return false;
         }
@@ -389,6 +390,9 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, CommandLine& co
         } else if (name == "open-data") {
             commandLine.action = Action::OpenData;
             commandLine.openDataTarget = Absolute(value);
+        } else if (name == "set-password") {
+            commandLine.action = Action::SetPassword;
+            commandLine.accountName = value;
         } else {
             settings.emplace_back(option, value);
         }
@@ -444,6 +448,9 @@ std::string HelpText() {
         "                         read from standard input (twice on a terminal)\n"
         "  --remove-staff NAME    remove a staff account (its logins end)\n"
         "  --list-staff           list the staff accounts\n"
+        "  --set-password NAME    give the account NAME a new password, read from the first\n"
+        "                         line of standard input (for the site's staff: a user\n"
+        "                         whose password changed must also change it in plconfig)\n"
         "  --help, --version\n"
         "\n"
         "Options (each may also stand in the configuration file as \"name = value\"):\n"

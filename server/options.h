@@ -72,6 +72,7 @@ enum class Action {
     PrintPublicKey,
     PrintCertificate,
     OpenData,
+    SetPassword,
     AddStaff,
     RemoveStaff,
     ListStaff
@@ -80,8 +81,9 @@ enum class Action {
 struct CommandLine {
     Action action = Action::Serve;
     std::string openDataTarget;
-    std::string staffName;  // for AddStaff and RemoveStaff
-    std::string configPath; // the file read, or "" when none
+    std::string staffName;   // for AddStaff and RemoveStaff
+    std::string accountName; // of --set-password
+    std::string configPath;  // the file read, or "" when none
     ServerOptions options;
 };
 

@@ -92,6 +92,7 @@ private:
     void OnHello(const wire::Frame& frame);
     void OnCreateAccount(const wire::Frame& frame);
     void OnLogin(const wire::Frame& frame);
+    void OnChangePassword(const wire::Frame& frame);
     void FinishLogin(const std::string& name, bool guest);
     void OnLogout();
     void OnUsers();

@@ -5,6 +5,7 @@
 #include "platform/file_system.h"
 #include "protocol/user_name.h"
 #include "server_identity.h"
+#include "server_password.h"
 #include "server_setting.h"
 #include "user_store.h"
 
@@ -111,6 +112,8 @@ int ExitCodeFor(Outcome outcome) {
         return kExitUsage;
     case Outcome::IoFailure:
         return kExitIoFailure;
+    case Outcome::ServerNotChanged:
+        return kExitServerNotChanged;
     }
     return kExitIoFailure;
 }
@@ -125,7 +128,8 @@ Without an option it opens the configuration window.
                         a display it makes the guest account, says how to add users from
                         the command line, and ends with success
   --add-user NAME       add a user; the password is read from standard input
-  --passwd NAME         give a user a new password, read from standard input
+  --passwd NAME         give a user a new password, read from standard input; the
+                        configured server is told too (exit code 8 when it could not be)
   --remove NAME         remove a user: the folder is moved to users/.removed/, not deleted
   --list                list the users, one name a line
   --server HOST[:PORT]  set the server that Drive Online connects to (HOST alone keeps the
@@ -168,6 +172,8 @@ Exit codes:
   5  the user exists already
   6  password refused: empty, too long, not typeable, or the two entries differ
   7  the window cannot open: there is no display
+  8  the password changed here, but the server could not be told: the user's next
+     Drive Online fails until it is (pelora-server --set-password NAME on the server)
 )";
 }
 
@@ -224,7 +230,7 @@ int RunCommand(const Options& options, const std::string& homeFolder, CommandStr
         std::string password, problem;
         if (!AskPassword(name, streams, password, problem))
             return Report(streams.err, problem, kExitPasswordRefused);
-        return Finish(store.ChangePassword(name, password), streams);
+        return Finish(ChangePasswordEverywhere(store, homeFolder, name, password), streams);
     }
     case Action::RemoveUser:
         return Finish(store.RemoveUser(name), streams);

@@ -222,8 +222,11 @@ void UsersWindow::OpenChangePasswordDialog() {
         return;
     auto* dialog = new ChangePasswordDialog(store_, user, this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    connect(dialog, &QDialog::accepted, this,
-            [this, dialog] { ShowStatus(usersStatus_, dialog->Message()); });
+    connect(dialog, &QDialog::accepted, this, [this, dialog] {
+        ShowStatus(usersStatus_, dialog->Message());
+        if (dialog->ServerNotChanged())
+            ShowFailure(dialog->Message());
+    });
     dialog->open();
 }
 
