@@ -12,8 +12,6 @@
 
 namespace {
 
-WorldRunObserver g_observer;
-
 std::string RunCommand(const std::string& command) {
     std::string result;
     g_state.scriptServer->RunCommand(command.c_str(), result);
@@ -111,20 +109,10 @@ void SaveDriveResults(platform::HWND progress) {
         platform::SetDlgItemText(progress, IDC_PROGRESS_HEADLINE, "Sending files to server...");
         data->SendData();
     }
-    if (g_observer.timeChanged)
-        g_observer.timeChanged();
+    NotifyTimeChanged();
 }
 
 } // namespace
-
-void ObserveWorldRun(WorldRunObserver observer) {
-    g_observer = std::move(observer);
-}
-
-void NotifyOnlineUsersChanged() {
-    if (g_observer.onlineUsersChanged)
-        g_observer.onlineUsersChanged();
-}
 
 void joinWorld() {
     if (!g_state.scriptServer)
