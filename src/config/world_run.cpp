@@ -14,8 +14,6 @@
 
 namespace {
 
-WorldRunObserver g_observer;
-
 std::string RunCommand(const std::string& command) {
     std::string result;
     g_state.scriptServer->RunCommand(command.c_str(), result);
@@ -131,20 +129,10 @@ void SaveDriveResults(platform::HWND progress) {
         platform::SetDlgItemText(progress, IDC_PROGRESS_HEADLINE, "Sending files to server...");
         data->SendData();
     }
-    if (g_observer.timeChanged)
-        g_observer.timeChanged();
+    NotifyTimeChanged();
 }
 
 } // namespace
-
-void ObserveWorldRun(WorldRunObserver observer) {
-    g_observer = std::move(observer);
-}
-
-void NotifyOnlineUsersChanged() {
-    if (g_observer.onlineUsersChanged)
-        g_observer.onlineUsersChanged();
-}
 
 void joinWorld() {
     if (!g_state.scriptServer)

@@ -17,7 +17,9 @@ struct WorldRunObserver {
 };
 // The observer of the runs from now on (the User Setup window sets itself while it is open).
 void ObserveWorldRun(WorldRunObserver observer);
-// Tells the observer that the online users may have changed (the leave's success).
+// Tell the observer (world_run_observer.cpp) that the driving time changed (a drive was saved)
+// and that the online users may have changed (the leave's success).
+void NotifyTimeChanged();
 void NotifyOnlineUsersChanged();
 
 void startWorld();

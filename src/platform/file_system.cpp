@@ -3,6 +3,8 @@
 // processes started with posix_spawnp and waited for.
 #include "platform/file_system.h"
 
+#include "durable/durable_file.h"
+
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -104,23 +106,6 @@ bool WildcardMatch(const std::string& name, const std::string& pattern) {
         ++p;
     }
     return p == pattern.size();
-}
-
-bool WriteAll(int fd, const std::string& bytes) {
-    const char* data = bytes.data();
-    size_t left = bytes.size();
-    while (left > 0) {
-        ssize_t written = ::write(fd, data, left);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        data += written;
-        left -= static_cast<size_t>(written);
-    }
-    return true;
 }
 
 std::string ParentFolder(const std::string& path) {
@@ -482,54 +467,38 @@ bool WriteAtomically(const std::string& path, const std::string& bytes, FileErro
     if (exists && !RefuseNonRegular(existing, error)) {
         return false;
     }
-    std::string temporary;
-    FileDescriptor file;
-    for (int attempt = 0; attempt < 16 && !file.IsOpen(); ++attempt) {
-        temporary = TemporaryNameFor(path);
-        Announce(FileChange::CreateTemporary, temporary);
-        file.Reset(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                          privateMode ? 0600 : 0666));
-        if (!file.IsOpen() && errno != EEXIST) {
-            return failed(FileError::Kind::CannotOpen);
+    // The steps themselves are the durable writer's, shared with plconfig and the server; the
+    // temporary's name and the announcements are this layer's.
+    durable::WriteOptions options;
+    options.temporaryName = TemporaryNameFor;
+    options.announce = [](durable::Step step, const std::string& at) {
+        switch (step) {
+        case durable::Step::CreateTemporary:
+            Announce(FileChange::CreateTemporary, at);
+            break;
+        case durable::Step::Write:
+            Announce(FileChange::Write, at);
+            break;
+        case durable::Step::Flush:
+        case durable::Step::FlushFolder:
+            Announce(FileChange::Flush, at);
+            break;
+        case durable::Step::Rename:
+            Announce(FileChange::Rename, at);
+            break;
         }
-    }
-    if (!file.IsOpen()) {
-        return failed(FileError::Kind::CannotOpen);
-    }
-    auto fail = [&temporary, &failed]() {
-        int saved = errno;
-        ::unlink(temporary.c_str());
-        errno = saved;
-        return failed(FileError::Kind::WriteFailed);
     };
-    // An existing file keeps its permissions across the replacement, unless it is private.
     if (privateMode) {
-        ::fchmod(file.Get(), 0600);
-    } else if (exists) {
-        ::fchmod(file.Get(), existing.st_mode & 07777);
+        options.mode = 0600;
     }
-    Announce(FileChange::Write, temporary);
-    if (!WriteAll(file.Get(), bytes)) {
-        return fail();
+    const durable::WriteOutcome outcome = durable::WriteFile(path, bytes, options);
+    if (!outcome.ok) {
+        errno = outcome.error;
+        return failed(outcome.failedStep == durable::Step::CreateTemporary
+                          ? FileError::Kind::CannotOpen
+                          : FileError::Kind::WriteFailed);
     }
-    Announce(FileChange::Flush, temporary);
-    if (::fsync(file.Get()) != 0 || !file.Close()) {
-        return fail();
-    }
-    Announce(FileChange::Rename, path);
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        return fail();
-    }
-    // The rename itself is durable only once the folder is flushed.
     std::string folder = ParentFolder(path);
-    Announce(FileChange::Flush, folder);
-    FileDescriptor folderFile(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!folderFile.IsOpen()) {
-        return failed(FileError::Kind::WriteFailed);
-    }
-    if (::fsync(folderFile.Get()) != 0 && errno != EINVAL) {
-        return failed(FileError::Kind::WriteFailed);
-    }
     RemoveStaleTemporaries(folder);
     return true;
 }

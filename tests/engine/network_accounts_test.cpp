@@ -4,6 +4,8 @@
 // Qt timer or timed out while the server does not answer.
 #include "network_server_fixture.h"
 
+#include <QHostAddress>
+#include <QTcpSocket>
 #include <QTimer>
 
 namespace {
@@ -173,9 +175,16 @@ TEST_F(NetworkAccounts, ServerThatRefusesTheGreeting_ItsReasonIsTheLoginsAnswer)
 
 TEST_F(NetworkAccounts, QuietConnection_IsKeptAliveByPings) {
     server.Stop();
-    ASSERT_NO_FATAL_FAILURE(StartServer({"--idle-timeout", "2", "--ping-interval", "1"}));
+    ASSERT_NO_FATAL_FAILURE(
+        StartServer({"--idle-timeout", "2", "--handshake-timeout", "2", "--ping-interval", "1"}));
     ASSERT_NO_FATAL_FAILURE(LogIn("ann"));
-    QTest::qWait(3500); // longer than the server lets a silent connection live
+    // A connection made after the login that says nothing: once the server has closed it, our
+    // own connection has been as long without a request as the server lets a silent one live.
+    QTcpSocket silent;
+    silent.connectToHost(QHostAddress::LocalHost, quint16(server.Port()));
+    ASSERT_TRUE(WaitFor([&] { return silent.state() == QAbstractSocket::ConnectedState; }));
+    ASSERT_TRUE(
+        WaitFor([&] { return silent.state() == QAbstractSocket::UnconnectedState; }, 10000));
     EXPECT_EQ(State(), "online");
     EXPECT_TRUE(LogLines("lost the connection").empty());
 }

@@ -1,10 +1,9 @@
 // Data files to a real pelora-server: a file counts as sent only once the server confirmed it,
-// and then moves into sent/; the launcher's upload of at most 25 files sends the 26th on the
-// next drive; a connection lost mid-file leaves the file where it was; and the data server's
-// SendData gets an online drive's sealed file to the server, which keeps it once.
+// and then moves into sent/; a connection lost mid-file leaves the file where it was; and the
+// data server's SendData gets an online drive's sealed file to the server, which keeps it
+// once. The launcher's own upload is tested in tests/config/data_upload_server_test.cpp.
 #include "network_server_fixture.h"
 
-#include "config/config.h"
 #include "data_server.h"
 #include "drive.h"
 
@@ -69,33 +68,6 @@ TEST_F(NetworkFiles, SendFile_CountsOnlyOnceTheServerConfirmedAndMovesTheFileToS
     std::string refused = Run("net::sendfile data-big ann");
     EXPECT_EQ(refused.substr(0, 1), "1") << refused;
     EXPECT_TRUE(fs::exists(home / "users/ann/data-big"));
-}
-
-TEST_F(NetworkFiles, UploadOfAtMost25Files_SendsThe26thOnTheNextDrive) {
-    ASSERT_NO_FATAL_FAILURE(LogIn("ann"));
-    for (int i = 1; i <= 26; ++i)
-        home.WriteFile("users/ann/data-" + std::to_string(100 + i) + ".txt",
-                       "drive " + std::to_string(i) + "\n");
-    // The launcher's own upload, as after two drives.
-    ResetLauncherState();
-    g_state.kernelServer = kernel.get();
-    g_state.scriptServer = script;
-    std::snprintf(g_state.userName, sizeof g_state.userName, "%s", "ann");
-    ASSERT_EQ(chdir(home.path().c_str()), 0);
-    sendDataFiles();
-    EXPECT_EQ(ServerFiles("ann").size(), 25u);
-    EXPECT_EQ(LocalDataFiles("ann").size(), 1u);
-    sendDataFiles();
-    EXPECT_EQ(ServerFiles("ann").size(), 26u);
-    EXPECT_TRUE(LocalDataFiles("ann").empty());
-    EXPECT_EQ(ServerFile("ann", "data-126.txt"), "drive 26\n");
-    EXPECT_EQ(home.ReadFile("users/ann/sent/data-126.txt"), "drive 26\n");
-    // Nothing left: a third upload sends nothing and logs no error.
-    sendDataFiles();
-    EXPECT_FALSE(log.Contains("Error sending datafiles"));
-    g_state.kernelServer = nullptr;
-    g_state.scriptServer = nullptr;
-    ResetLauncherState();
 }
 
 TEST_F(NetworkFiles, ConnectionLostMidFile_LeavesTheFileWhereItWas) {

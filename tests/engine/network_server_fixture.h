@@ -108,29 +108,9 @@ protected:
 
     void SignalServer(int signal) { ASSERT_EQ(::kill(server.Pid(), signal), 0); }
 
-    // Stops the server process (it keeps its connections but answers nothing) and waits until
-    // the system reports every thread of it stopped, so that no request sent afterwards can
-    // slip through.
-    void HoldServer() {
-        ASSERT_NO_FATAL_FAILURE(SignalServer(SIGSTOP));
-        const std::string tasks = "/proc/" + std::to_string(server.Pid()) + "/task";
-        auto allStopped = [&] {
-            std::error_code ec;
-            for (const auto& task : std::filesystem::directory_iterator(tasks, ec)) {
-                std::ifstream stat(task.path() / "stat");
-                std::string text((std::istreambuf_iterator<char>(stat)), {});
-                auto close = text.rfind(')');
-                if (close == std::string::npos || close + 2 >= text.size() ||
-                    (text[close + 2] != 'T' && text[close + 2] != 't'))
-                    return false;
-            }
-            return !ec;
-        };
-        for (int i = 0; i < 400 && !allStopped(); ++i)
-            ::usleep(5000);
-        ASSERT_TRUE(allStopped()) << "the server did not stop";
-    }
-    void ReleaseServer() { SignalServer(SIGCONT); }
+    // The server stopped where it stands (see ServerProcess::Hold); ReleaseServer lets it go on.
+    void HoldServer() { ASSERT_TRUE(server.Hold()) << "the server did not stop"; }
+    void ReleaseServer() { server.Release(); }
 
     pelora_test::ServerProcess server; // stops before the home folder it writes into goes
 };

@@ -324,28 +324,9 @@ protected:
         serverPort = server.Port();
     }
 
-    // Stops the server process where it stands (its connections stay open, nothing is
-    // answered: a server too busy to answer) and waits until every thread of it has stopped,
-    // so that nothing sent afterwards can slip through; ReleaseServer lets it go on.
-    void HoldServer() {
-        ASSERT_EQ(::kill(server.Pid(), SIGSTOP), 0);
-        const fs::path tasks = "/proc/" + std::to_string(server.Pid()) + "/task";
-        auto allStopped = [&] {
-            std::error_code ec;
-            for (const auto& task : fs::directory_iterator(tasks, ec)) {
-                const std::string stat = ReadBytes(task.path() / "stat");
-                auto close = stat.rfind(')');
-                if (close == std::string::npos || close + 2 >= stat.size() ||
-                    (stat[close + 2] != 'T' && stat[close + 2] != 't'))
-                    return false;
-            }
-            return !ec;
-        };
-        for (int i = 0; i < 400 && !allStopped(); ++i)
-            ::usleep(5000);
-        ASSERT_TRUE(allStopped()) << "the server did not stop";
-    }
-    void ReleaseServer() { ::kill(server.Pid(), SIGCONT); }
+    // The server stopped where it stands (see ServerProcess::Hold); ReleaseServer lets it go on.
+    void HoldServer() { ASSERT_TRUE(server.Hold()) << "the server did not stop"; }
+    void ReleaseServer() { server.Release(); }
 
     // The probe first, then the launcher's Login window on the real engine.
     void OpenLauncher() {

@@ -10,6 +10,7 @@
 #include "protocol/user_name.h"
 #include "settings/global_settings.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -100,6 +101,13 @@ protected:
         return nullptr;
     }
     QWidget* Focus() const { return QApplication::focusWidget(); }
+    static bool AnyButtonDown() {
+        for (QWidget* top : QApplication::topLevelWidgets())
+            for (auto* button : top->findChildren<QAbstractButton*>())
+                if (button->isDown())
+                    return true;
+        return false;
+    }
     // Lets a change of text run its course: layout, the window's growth, the layout again.
     static void Settle() {
         for (int round = 0; round < 5; ++round)
@@ -112,9 +120,10 @@ protected:
         QWidget* target = Focus() ? Focus() : QApplication::activeWindow();
         ASSERT_NE(target, nullptr);
         QTest::keyClick(target, Qt::Key(key), modifiers);
-        // A button's mnemonic presses it with a short animation (100 ms) before the click.
-        if (modifiers & Qt::AltModifier)
-            QTest::qWait(200);
+        // A button's mnemonic holds it down for a short animation before the click.
+        if (modifiers & Qt::AltModifier) {
+            EXPECT_TRUE(QTest::qWaitFor([] { return !AnyButtonDown(); }, 5000));
+        }
         QApplication::processEvents();
     }
     void Type(const QString& text) {

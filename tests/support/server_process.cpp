@@ -5,6 +5,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/prctl.h>
@@ -125,10 +126,63 @@ bool ServerProcess::Start(const std::string& program, const std::string& dataDir
     return false;
 }
 
+namespace {
+
+// Whether every thread of the process is stopped ('T' or 't' in each task's stat line).
+bool AllThreadsStopped(pid_t pid) {
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    DIR* folder = ::opendir(tasks.c_str());
+    if (!folder)
+        return false;
+    bool stopped = true;
+    bool any = false;
+    while (dirent* entry = ::readdir(folder)) {
+        if (entry->d_name[0] == '.')
+            continue;
+        any = true;
+        std::string text;
+        int fd = ::open((tasks + "/" + entry->d_name + "/stat").c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd >= 0) {
+            char buffer[512];
+            ssize_t got = ::read(fd, buffer, sizeof buffer);
+            if (got > 0)
+                text.assign(buffer, static_cast<std::size_t>(got));
+            ::close(fd);
+        }
+        auto close = text.rfind(')');
+        if (close == std::string::npos || close + 2 >= text.size() ||
+            (text[close + 2] != 'T' && text[close + 2] != 't'))
+            stopped = false;
+    }
+    ::closedir(folder);
+    return any && stopped;
+}
+
+} // namespace
+
+bool ServerProcess::Hold(double timeoutSeconds) {
+    if (pid_ <= 0 || ::kill(pid_, SIGSTOP) != 0)
+        return false;
+    auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                       std::chrono::duration<double>(timeoutSeconds));
+    while (!AllThreadsStopped(pid_)) {
+        if (Clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+void ServerProcess::Release() {
+    if (pid_ > 0)
+        ::kill(pid_, SIGCONT);
+}
+
 int ServerProcess::Stop(double timeoutSeconds) {
     if (pid_ <= 0)
         return -1;
     ::kill(pid_, SIGTERM);
+    ::kill(pid_, SIGCONT); // a held server gets the SIGTERM only once it runs again
     auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                        std::chrono::duration<double>(timeoutSeconds));
     int status = 0;

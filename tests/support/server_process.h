@@ -29,6 +29,13 @@ public:
     // killed, or -1 when none was running. After `timeoutSeconds` the server is killed.
     int Stop(double timeoutSeconds = 10);
 
+    // Stops the server where it stands (SIGSTOP: its connections stay open and nothing is
+    // answered, a server too busy to answer) and waits, at most `timeoutSeconds`, until the
+    // system reports every thread of it stopped, so that nothing sent afterwards can slip
+    // through. False when it did not stop in time. Release() lets it go on (SIGCONT).
+    bool Hold(double timeoutSeconds = 2);
+    void Release();
+
     bool Running() const { return pid_ > 0; }
     int Port() const { return port_; }
     pid_t Pid() const { return pid_; }

@@ -14,6 +14,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -26,6 +28,25 @@ bool Silent(HWND, unsigned, WPARAM, LPARAM) {
     return false;
 }
 
+// Counts the input events the program receives, so that a test waits for the one that its
+// key or mouse action caused instead of for a time.
+class InputCounter : public QObject {
+public:
+    int Count(QEvent::Type type) const {
+        auto found = counts_.find(type);
+        return found == counts_.end() ? 0 : found->second;
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        ++counts_[event->type()];
+        return false;
+    }
+
+private:
+    std::map<QEvent::Type, int> counts_;
+};
+
 class RealKeys : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -36,8 +57,10 @@ protected:
             GTEST_SKIP() << "xdotool is not installed (scripts/install-deps.sh installs it)";
         ResetForTesting();
         ResetLauncherState();
+        qApp->installEventFilter(&input);
     }
     void TearDown() override {
+        qApp->removeEventFilter(&input);
         ResetForTesting();
         ResetLauncherState();
     }
@@ -61,11 +84,25 @@ protected:
         EXPECT_EQ(QProcess::execute("xdotool", arguments), 0) << arguments.join(' ').toStdString();
     }
 
-    // Presses a key (xdotool's name for it) and lets the program handle it.
-    static void Press(const char* key) {
-        Xdotool({"key", QString::fromLatin1(key)});
-        QTest::qWait(60);
+    // Runs `action` and waits until the program has received an event of `type` that it
+    // caused and has handled all that this event posted.
+    void Caused(QEvent::Type type, const std::function<void()>& action) {
+        const int before = input.Count(type);
+        action();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return input.Count(type) > before; }, 5000))
+            << "no event of type " << int(type) << " arrived";
+        bool drained = false;
+        QMetaObject::invokeMethod(
+            qApp, [&] { drained = true; }, Qt::QueuedConnection);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return drained; }, 5000));
     }
+
+    // Presses a key (xdotool's name for it) and lets the program handle it.
+    void Press(const char* key) {
+        Caused(QEvent::KeyPress, [&] { Xdotool({"key", QString::fromLatin1(key)}); });
+    }
+
+    InputCounter input;
 
     static int FocusedId(HWND w) {
         QWidget* focus = detail::LiveWidget(w)->focusWidget();
@@ -77,7 +114,7 @@ protected:
     }
 
     // The focus after each of `presses` presses of `key`, after the one it starts on.
-    static std::vector<int> Visit(HWND w, int presses, const char* key = "Tab") {
+    std::vector<int> Visit(HWND w, int presses, const char* key = "Tab") {
         std::vector<int> ids{FocusedId(w)};
         for (int i = 0; i < presses; ++i) {
             Press(key);
@@ -188,15 +225,14 @@ TEST_F(AdjustKeys, MouseDrag_LandsOnAPositionTheKeysReach) {
         slider->mapToGlobal(QPoint(slider->width() * 50 / 70, slider->height() / 2));
     const QPoint to = slider->mapToGlobal(QPoint(slider->width() * 23 / 70, slider->height() / 2));
     Xdotool({"mousemove", "--sync", QString::number(from.x()), QString::number(from.y())});
-    Xdotool({"mousedown", "1"});
-    QTest::qWait(50);
+    Caused(QEvent::MouseButtonPress, [] { Xdotool({"mousedown", "1"}); });
     for (int step = 1; step <= 4; ++step) {
         const int x = from.x() + (to.x() - from.x()) * step / 4;
-        Xdotool({"mousemove", "--sync", QString::number(x), QString::number(to.y())});
-        QTest::qWait(30);
+        Caused(QEvent::MouseMove, [&] {
+            Xdotool({"mousemove", "--sync", QString::number(x), QString::number(to.y())});
+        });
     }
-    Xdotool({"mouseup", "1"});
-    QTest::qWait(100);
+    Caused(QEvent::MouseButtonRelease, [] { Xdotool({"mouseup", "1"}); });
 
     const int dragged = TrackbarGetPos(w, IDC_ADJUST_SPEED);
     EXPECT_LT(dragged, 50);

@@ -3,6 +3,7 @@
 #include "user_store.h"
 
 #include "accounts/password_file.h"
+#include "durable/durable_file.h"
 #include "platform/file_system.h"
 #include "protocol/user_name.h"
 
@@ -38,15 +39,6 @@ std::string Lower(std::string text) {
 
 std::string ErrorText(int error) {
     return std::strerror(error);
-}
-
-// Flushes a folder's entries to disk, so that a rename in it survives a power cut.
-void SyncFolder(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    ::fsync(fd);
-    ::close(fd);
 }
 
 // A folder made under `path` unless it is there already; 0 or the error.
@@ -263,7 +255,7 @@ Result UserStore::MakeUserFolder(const std::string& name, const std::string* pas
         return Result::Failure(Outcome::IoFailure, "Could not write the password file of " +
                                                        Quoted(name) + ": " + ErrorText(error));
     }
-    SyncFolder(staging);
+    durable::SyncFolder(staging);
     if (beforeRename)
         beforeRename();
 
@@ -275,8 +267,8 @@ Result UserStore::MakeUserFolder(const std::string& name, const std::string* pas
         return Result::Failure(Outcome::IoFailure,
                                "Could not make the folder " + target + ": " + ErrorText(error));
     }
-    SyncFolder(folder_);
-    SyncFolder(stagingRoot);
+    durable::SyncFolder(folder_);
+    durable::SyncFolder(stagingRoot);
     if (name == kGuestFolder && !password)
         return Result::Success("The guest account is ready.");
     return Result::Success("User " + Quoted(name) + " added.");
@@ -322,8 +314,8 @@ Result UserStore::RemoveUser(const std::string& name) {
         if (error)
             return Result::Failure(Outcome::IoFailure, "Could not move the folder of " +
                                                            Quoted(name) + ": " + ErrorText(error));
-        SyncFolder(folder_);
-        SyncFolder(removedRoot);
+        durable::SyncFolder(folder_);
+        durable::SyncFolder(removedRoot);
         return Result::Success("User " + Quoted(name) + " removed; the folder is kept as users/" +
                                kRemovedFolder + "/" + names::PrintableName(aside) + ".");
     }

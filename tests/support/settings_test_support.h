@@ -1,5 +1,5 @@
-// Helpers of the settings tests: a temporary home folder that is the current directory for
-// the scope, as the bootstrap makes home: the working directory.
+// A temporary home folder that is the current directory for the scope, as the bootstrap makes
+// home: the working directory: for the settings tests and the platform's file-system tests.
 #pragma once
 
 #include "fakes.h"

@@ -1,6 +1,7 @@
-// Files, folders and processes under the settings store: folder patterns, folder searches,
-// stored names, atomic replacement and its temporaries, files opened only when they are
-// regular files, and child processes.
+// The platform layer's files, folders and processes (src/platform/file_system), which the
+// settings store and the engine build on: folder patterns, folder searches, stored names,
+// atomic replacement and its temporaries, files opened only when they are regular files, and
+// child processes.
 #include "platform/file_system.h"
 
 #include "settings_test_support.h"
@@ -312,7 +313,7 @@ TEST(FileSystemSpawn, MissingProgram_GivesMinusOne) {
 TEST(FileSystemExecutable, Directory_HoldsThisTestProgram) {
     std::string folder = platform::ExecutableDirectory();
     ASSERT_FALSE(folder.empty());
-    EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(folder) / "settings_tests"));
+    EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(folder) / "platform_tests"));
 }
 
 } // namespace
