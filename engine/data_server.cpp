@@ -19,7 +19,7 @@
 #include "data_server.h"
 
 #include "engine/format_text.h"
-#include "network_object.h"
+#include "engine/user_files.h"
 #include "platform/file_system.h"
 #include "platform/window_system.h"
 #include "protocol/user_name.h"
@@ -128,14 +128,6 @@ int LevelForSeconds(std::int64_t seconds) {
     if (seconds <= 0)
         return 1;
     return int(std::min<std::int64_t>(kTopLevel, 1 + seconds / kSecondsPerLevel));
-}
-
-std::string UserFolderName(const std::string& userName) {
-    if (names::IsGuestName(userName))
-        return "guest";
-    if (names::CheckUserName(userName) != names::NameProblem::None)
-        return {};
-    return userName;
 }
 
 namespace {
@@ -570,7 +562,31 @@ void plDataServer::SendData() {
         n_printf("WARN: no data file of this drive to send\n");
         return;
     }
-    SendDriveDataFile(GetKernel(), userName_, path);
+    SendDriveFile(path);
+}
+
+// The drive's file goes the way of the upload after the drive (SendDataFile), while the
+// network object stands and says it is online; otherwise it stays for that upload.
+void plDataServer::SendDriveFile(const std::string& path) {
+    nKernelServer* kernel = GetKernel();
+    auto* script =
+        kernel ? dynamic_cast<nScriptServer*>(kernel->Lookup("/sys/servers/script")) : nullptr;
+    nRoot* network = kernel ? kernel->Lookup("/sys/network") : nullptr;
+    if (!network || !script) {
+        n_printf("Network: no network layer; %s is left for the next upload\n", path.c_str());
+        return;
+    }
+    std::string state;
+    if (network->Call("getstate", {}, state) != nCallStatus::Ok || state != "online") {
+        n_printf("Network: not online (%s); %s is left for the next upload\n", state.c_str(),
+                 path.c_str());
+        return;
+    }
+    std::string name = std::filesystem::path(path).filename().string();
+    std::string answer;
+    if (!SendDataFile(script, userName_, name, answer))
+        n_printf("Network: %s was not sent after the drive (%s); it is left for the upload\n",
+                 name.c_str(), answer.c_str());
 }
 
 void RegisterDataClasses(nKernelServer* kernel) {

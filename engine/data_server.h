@@ -5,6 +5,7 @@
 
 #include "drive_figures.h"
 #include "engine/services.h"
+#include "engine/user_files.h"
 
 #include <cstdint>
 #include <string>
@@ -27,11 +28,6 @@ struct UserProgress {
 // Level 1, plus one level for every full 10 minutes driven, at most 10. A level once reached
 // is kept: collisions and a later change of the rule never lower it.
 int LevelForSeconds(std::int64_t seconds);
-
-// The folder name of a user under users/: "guest" in any letter case is the one guest folder.
-// Gives "" for names that the user-name rules refuse (empty, ".", "..", a slash, a control
-// character, too long, not UTF-8): such a name could reach outside the users folder.
-std::string UserFolderName(const std::string& userName);
 
 // Reads "level=N\nseconds=N\ndrives=N\n", with "pending-file=<name>\npending-seconds=N\n"
 // when a drive was being saved; false with the reason for anything else.
@@ -66,6 +62,7 @@ public:
 
 private:
     bool WriteProgress(const UserProgress& progress);
+    void SendDriveFile(const std::string& path);
     bool DataFileExists(const std::string& folder, const std::string& name) const;
     std::string FreeDataFileName(const std::string& folder) const;
     std::string FormatDriveData() const;

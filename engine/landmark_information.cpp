@@ -3,10 +3,10 @@
 //   world=<world name>
 //   landmark=<landmark name>     (one line for each landmark reached in that world)
 // Saving merges with what the file holds, so nothing reached earlier is lost.
-#include "data_server.h"
+#include "engine/user_files.h"
 
-#include "engine/services.h"
 #include "engine/format_text.h"
+#include "engine/services.h"
 #include "platform/file_system.h"
 #include "platform/window_system.h"
 

@@ -6,8 +6,6 @@
 #include "engine/services.h"
 #include "protocol/message_checks.h"
 
-#include <filesystem>
-
 void plNetworkObject::OnSessionDrained() {
     if (fileStage_ == FileStage::Sending) {
         fileStall_.start();
@@ -154,31 +152,4 @@ void plNetworkObject::CancelFile(const std::string& why) {
     }
     n_printf("Network: data file %s was not sent: %s\n", name.c_str(), why.c_str());
     Answer(Request::File, "1 " + why);
-}
-
-// ---- the data server's hand-over ----------------------------------------------------------
-
-void SendDriveDataFile(nKernelServer* kernel, const std::string& userName,
-                       const std::string& path) {
-    namespace fs = std::filesystem;
-    if (!kernel)
-        return;
-    auto* script = dynamic_cast<nScriptServer*>(kernel->Lookup("/sys/servers/script"));
-    if (!dynamic_cast<plNetworkObject*>(kernel->Lookup("/sys/network")) || !script) {
-        n_printf("Network: no network layer; %s is left for the next upload\n", path.c_str());
-        return;
-    }
-    std::string state;
-    if (!script->RunCommand("return $net::state", state) || state != "online") {
-        n_printf("Network: not online (%s); %s is left for the next upload\n", state.c_str(),
-                 path.c_str());
-        return;
-    }
-    // The same procedure as the upload after the drive: one set of rules, waits and records.
-    std::string name = fs::path(path).filename().string();
-    std::string result;
-    script->RunWords({"net::sendfile", name, userName}, result);
-    if (result.empty() || result[0] != '0')
-        n_printf("Network: %s was not sent after the drive (%s); it is left for the upload\n",
-                 name.c_str(), result.c_str());
 }

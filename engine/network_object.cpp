@@ -4,7 +4,7 @@
 // network_files.cpp.
 #include "network_object.h"
 
-#include "data_server.h"
+#include "engine/user_files.h"
 #include "runtime_classes.h"
 
 #include "protocol/message_checks.h"

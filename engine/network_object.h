@@ -177,8 +177,3 @@ private:
     std::size_t chunkBytes_ = 0;
     QTimer fileStall_;
 };
-
-// Hands a drive's data file (a path in the user's folder) to the network layer through
-// "net::sendfile", when the network object is online; the file is left for the upload after
-// the drive otherwise. Used by the data server after an online drive.
-void SendDriveDataFile(nKernelServer* kernel, const std::string& userName, const std::string& path);

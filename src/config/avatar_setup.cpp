@@ -1,8 +1,7 @@
 // The avatar of a drive: loads the chosen vehicle's model when it differs from the one in the
 // scene, then gives it the gender, the colour and the user's name label on every run.
-#include "config/config.h"
+#include "config/world_run.h"
 #include "engine/services.h"
-#include "launcher/launcher.h"
 #include "platform/file_system.h"
 
 #include <cstdio>
@@ -61,7 +60,10 @@ bool setUpAvatar() {
     SetSceneVariable("/usr/share/scene/avmodel/gender", g_state.gender);
     SetSceneVariable("/usr/share/scene/avmodel/color", g_state.vehicleColor);
     RunSceneCommand("sel /usr/share/scene/avmodel/matlib/dynamic_color");
-    RunSceneCommand("set_diffuse_by_name " + ScriptWord(g_state.vehicleColor));
+    if (g_state.scriptServer) {
+        std::string result;
+        g_state.scriptServer->RunWords({"set_diffuse_by_name", g_state.vehicleColor}, result);
+    }
 
     if (auto* label = dynamic_cast<zuwLabel*>(g_state.kernelServer->Lookup(kLabelPath))) {
         zuwLabel::Color color = zuwLabel::Color::getColorByName(g_state.vehicleColor);

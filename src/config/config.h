@@ -1,8 +1,9 @@
-// The User Setup window, its catalogues and the Adjust-wheelchair dialog, and the world run
-// with avatar set-up, data upload and leave.
+// The User Setup window, its catalogues and the Adjust-wheelchair dialog; the world run below
+// them is declared in world_run.h.
 #pragma once
 
-#include "launcher/launcher_state.h"
+#include "config/launcher_state.h"
+#include "config/world_run.h"
 
 #include <string>
 
@@ -54,14 +55,3 @@ std::string AxisLabel(int position);
 // The slider position for a stored value, rounded to the nearest (not clamped).
 int SpeedPositionFor(float speedScale);
 int AxisPositionFor(float axisOffset);
-
-// ---- world run (world_run.cpp), avatar (avatar_setup.cpp), upload and leave ----
-void startWorld();
-void joinWorld();
-bool setUpAvatar();
-void sendDataFiles();
-void leaveWorld();
-// Box "Network Error", end of the User Setup window with code 2, user settings destroyed.
-void EndSetupAfterNetworkLoss();
-// The source path that the world run's warning and error log lines name.
-constexpr const char* kWorldRunLogSource = "\\nebula\\code\\src\\pelox\\config";

@@ -1,8 +1,10 @@
 // Upload of the user's data files (files named data*, any letter case) to the simulator
 // server after an online drive, one "net::sendfile" per file, under a progress window.
-#include "config/config.h"
+#include "config/world_run.h"
+
+#include "config/progress_windows.h"
 #include "engine/services.h"
-#include "launcher/launcher.h"
+#include "engine/user_files.h"
 #include "platform/file_system.h"
 #include "resource.h"
 
@@ -59,11 +61,8 @@ void sendDataFiles() {
         if (entry.isDirectory)
             continue;
         progress.ShowDetail(entry.name);
-        std::string command =
-            "net::sendfile " + ScriptWord(entry.name) + " " + ScriptWord(g_state.userName);
         std::string result;
-        bool ran = g_state.scriptServer->RunCommand(command.c_str(), result);
-        if (!ran || result.empty() || result[0] != '0') {
+        if (!SendDataFile(g_state.scriptServer, g_state.userName, entry.name, result)) {
             n_printf("Error sending datafiles.  net::sendfile returned: %s", result.c_str());
             return;
         }

@@ -1,7 +1,7 @@
 // Leaving the shared network world after an online drive: on success the user's data files go
 // to the server and the online list is renewed; otherwise the connection counts as lost and
 // the user goes back to the Login window.
-#include "config/config.h"
+#include "config/world_run.h"
 #include "engine/services.h"
 #include "settings/user_settings.h"
 
@@ -27,7 +27,7 @@ void leaveWorld() {
         g_state.scriptServer->RunCommand("net::leave", result);
     if (!result.empty() && result[0] == '0') {
         sendDataFiles();
-        RefreshOnlineUsers();
+        NotifyOnlineUsersChanged();
         return;
     }
     if (g_state.scriptServer) {

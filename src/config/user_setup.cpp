@@ -166,6 +166,7 @@ void InitSetupWindow() {
     if (auto* network = dynamic_cast<plNetwork*>(found))
         network->userInfoCallback = AddOnlineUser;
 
+    ObserveWorldRun({ShowUserTime, RefreshOnlineUsers});
     RefreshOnlineUsers();
     platform::SetDlgItemText(window, IDC_SETUP_NAME, g_state.userName);
     ShowDataServerInfo(window);

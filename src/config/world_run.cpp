@@ -1,9 +1,10 @@
 // The world run behind the Drive button: prepares the scene for the user's choices, hands the
 // GUI thread to the engine for the drive, then saves the drive's results, leaves the shared
 // world, runs the clear scripts and brings the User Setup window back.
-#include "config/config.h"
+#include "config/world_run.h"
+
+#include "config/progress_windows.h"
 #include "engine/services.h"
-#include "launcher/launcher.h"
 #include "platform/file_system.h"
 #include "resource.h"
 #include "settings/user_settings.h"
@@ -12,6 +13,8 @@
 #include <string>
 
 namespace {
+
+WorldRunObserver g_observer;
 
 std::string RunCommand(const std::string& command) {
     std::string result;
@@ -128,18 +131,29 @@ void SaveDriveResults(platform::HWND progress) {
         platform::SetDlgItemText(progress, IDC_PROGRESS_HEADLINE, "Sending files to server...");
         data->SendData();
     }
-    ShowUserTime();
+    if (g_observer.timeChanged)
+        g_observer.timeChanged();
 }
 
 } // namespace
+
+void ObserveWorldRun(WorldRunObserver observer) {
+    g_observer = std::move(observer);
+}
+
+void NotifyOnlineUsersChanged() {
+    if (g_observer.onlineUsersChanged)
+        g_observer.onlineUsersChanged();
+}
 
 void joinWorld() {
     if (!g_state.scriptServer)
         return;
     // Each name is one script word, whatever blanks or script characters it holds.
-    RunCommand("net::setJoinVars " + ScriptWord(g_state.worldName) + " " +
-               ScriptWord(g_state.vehicleType) + " " + ScriptWord(g_state.vehicleColor) + " " +
-               ScriptWord(g_state.gender));
+    std::string ignored;
+    g_state.scriptServer->RunWords({"net::setJoinVars", g_state.worldName, g_state.vehicleType,
+                                    g_state.vehicleColor, g_state.gender},
+                                   ignored);
     RunCommand("/sys/network.start");
     RunCommand("net::infoPositions");
 }

@@ -1,7 +1,8 @@
 // The launcher's start-up, Login window, local accounts and network login operations.
 #pragma once
 
-#include "launcher_state.h"
+#include "config/launcher_state.h"
+#include "config/progress_windows.h"
 
 #include <string>
 
@@ -24,13 +25,9 @@ std::string VersionText();
 // The exit code of a quick start from how far it got.
 int QuickStartExitCode(bool loggedIn, bool driveCompleted);
 
-// ---- entry point, loop, shutdown (winmain.cpp, progress_windows.cpp, engine_release.cpp) ----
+// ---- entry point, loop, shutdown (winmain.cpp, engine_release.cpp) ----
 int WinMain(platform::HINSTANCE instance, platform::HINSTANCE previous, const char* commandLine,
             int showCommand);
-platform::HWND CreateStartupWindow();
-platform::HWND CreateProgressWindow();
-bool SilentDialogProc(platform::HWND window, unsigned message, platform::WPARAM wParam,
-                      platform::LPARAM lParam);
 void ReleaseEngine();
 // Stands in for the graphics-runtime check of the support library.
 bool assertDX8();

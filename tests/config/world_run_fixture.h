@@ -93,8 +93,11 @@ inline bool ScenarioProc(platform::HWND window, unsigned message, platform::WPAR
         return false;
     g_state.setupWindow = window;
     platform::ShowWindow(window, platform::SW_SHOWNORMAL);
+    // The stand-in observes the run as the User Setup window does.
+    ObserveWorldRun({ShowUserTime, RefreshOnlineUsers});
     if (Scenario())
         Scenario()();
+    ObserveWorldRun({});
     // A run that did not end the window leaves it open: close it as Logout would.
     if (g_state.setupWindow) {
         g_state.setupWindow = nullptr;

@@ -195,21 +195,6 @@ TEST(ProgressFile, MalformedTexts_AreRefusedWithTheReason) {
     EXPECT_NE(error.find("bonus"), std::string::npos);
 }
 
-TEST(UserFolders, GuestAnyCaseAndUnsafeNames) {
-    EXPECT_EQ(UserFolderName("GuEsT"), "guest");
-    EXPECT_EQ(UserFolderName("Ann Lee"), "Ann Lee");
-    EXPECT_EQ(UserFolderName("Zo\xc3\xab"), "Zo\xc3\xab");
-    EXPECT_EQ(UserFolderName("Zo\xeb"), ""); // not UTF-8
-    EXPECT_EQ(UserFolderName(std::string(119, 'n')), std::string(119, 'n'));
-    EXPECT_EQ(UserFolderName(std::string(120, 'n')), "");
-    EXPECT_EQ(UserFolderName("esc\x1b"), "");
-    EXPECT_EQ(UserFolderName(""), "");
-    EXPECT_EQ(UserFolderName(".."), "");
-    EXPECT_EQ(UserFolderName("../ann"), "");
-    EXPECT_EQ(UserFolderName("a\\b"), "");
-    EXPECT_EQ(UserFolderName("a\nb"), "");
-}
-
 // ---- progress across drives and restarts --------------------------------------------------
 
 TEST_F(DataServer, NewUser_StartsAtLevelOneWithNoTime) {

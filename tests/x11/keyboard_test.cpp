@@ -3,7 +3,7 @@
 // Setup and Login windows, and the Adjust Wheelchair dialog's sliders under the arrow, Page
 // and Home/End keys and a mouse drag, with the dialog's own procedure snapping them.
 #include "config/config.h"
-#include "launcher/launcher_state.h"
+#include "config/launcher_state.h"
 #include "platform/dialog_window.h"
 #include "resource.h"
 

@@ -1,6 +1,7 @@
-// The two modeless windows that only show progress: the start-up window and the progress
-// window of drives and uploads.
-#include "launcher.h"
+// The two modeless windows that only show progress (see progress_windows.h).
+#include "config/progress_windows.h"
+
+#include "config/launcher_state.h"
 
 #include "resource.h"
 

@@ -1,11 +1,29 @@
 // The start-up and progress windows: made from their templates, owned by the Login window,
 // inert to every message.
-#include "launcher_fixture.h"
+#include "config/launcher_state.h"
+#include "config/progress_windows.h"
+#include "fakes.h"
+#include "resource.h"
 
-namespace launcher_test {
+#include <gtest/gtest.h>
+
 namespace {
 
-class ProgressWindowTest : public LauncherTest {};
+class ProgressWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        platform::ResetForTesting();
+        platform::ClearQuit();
+        ResetLauncherState();
+    }
+    void TearDown() override {
+        platform::ResetForTesting();
+        platform::ClearQuit();
+        ResetLauncherState();
+    }
+
+    fakes::MessageBoxRecorder boxes;
+};
 
 TEST_F(ProgressWindowTest, StartupWindow_VisibleWithEmptyStatus) {
     platform::HWND window = CreateStartupWindow();
@@ -50,4 +68,3 @@ TEST_F(ProgressWindowTest, CloseOrEnter_LeavesProgressWindowOpen) {
 }
 
 } // namespace
-} // namespace launcher_test

@@ -1,5 +1,7 @@
 // The one process-wide record of the launcher: window handles, engine objects, the current
-// user and choices, and flags. Zero at process start; tests reset it.
+// user and choices, and flags. Zero at process start; tests reset it. It lives with the User
+// Setup window and the world run, the lowest layer that uses it, so that the Login window
+// above reads it without either library linking the other.
 #pragma once
 
 #include "config/world_entry.h"

@@ -1,5 +1,5 @@
 // The launcher's one process-wide state record.
-#include "launcher_state.h"
+#include "config/launcher_state.h"
 
 #include <algorithm>
 #include <cstring>
