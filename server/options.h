@@ -25,14 +25,15 @@ struct ServerOptions {
 
     // threads
     unsigned ioThreads = 2;
-    unsigned workers = 0; // 0: one per processor
+    unsigned workers = 0;     // 0: one per processor
+    unsigned diskThreads = 8; // data-file writes: they wait on the disk, not the processor
 
     // connections
     std::size_t maxConnections = 2000;
     std::size_t maxConnectionsPerAddress = 100;
     std::size_t maxUsers = 2000;
     double handshakeTimeout = 10; // seconds from the connection, for the TLS handshake and Hello
-    double loginTimeout = 60;     // seconds from the connection until a login
+    double loginTimeout = 300;    // seconds from the connection until a login
     double frameTimeout = 20;     // seconds for a whole frame once its first byte came
     double idleTimeout = 30;
     double pingInterval = 10; // what clients are told

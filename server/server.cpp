@@ -70,13 +70,14 @@ Server::Server(const ServerOptions& options)
       throttle_(ThrottleSettings(options)), creations_(options.maxCreatesPerAddress, 3600),
       presence_(options.maxUsers), worlds_(wire::kMaxWorldMembers),
       files_(layout_.users, fileRecords_, Limits(options)), workers_(WorkerCount(options)),
-      io_(static_cast<int>(options.ioThreads)) {
+      disk_(options.diskThreads), io_(static_cast<int>(options.ioThreads)) {
     context_.reset(new ServerContext{options_, log_, accounts_, files_, presence_, worlds_,
-                                     workers_, sessions_});
+                                     workers_, disk_, sessions_});
 }
 
 Server::~Server() {
     workers_.join();
+    disk_.join();
 }
 
 bool Server::Start(std::string& error) {
@@ -90,7 +91,7 @@ bool Server::Start(std::string& error) {
     log_.SetRotation(options_.logRotateBytes, options_.logKeep);
     WarnOfWeakHashing();
     if (!OpenServerDatabase(database_, layout_.database, error) ||
-        !OpenStaffTables(database_, error))
+        !OpenStaffTables(database_, error) || !readDatabase_.Open(layout_.database, error))
         return false;
 
     SealKeys keys;
@@ -238,8 +239,10 @@ int Server::Run() {
     for (auto& thread : threads)
         thread.join();
     workers_.join();
+    disk_.join();
     if (staffServer_)
         staffServer_->Stop();
+    readDatabase_.Close();
     database_.Close();
     log_.Info("pelora-server stopped");
     return 0;

@@ -74,8 +74,9 @@ private:
     DataLayout layout_;
     Log log_;
     Database database_;
+    Database readDatabase_; // look-ups of file records, beside the writes
     SqliteAccountStore accountStore_{database_};
-    SqliteFileRecordStore fileRecords_{database_};
+    SqliteFileRecordStore fileRecords_{database_, readDatabase_};
     PasswordHasher hasher_;
     LoginThrottle throttle_;
     RateLimit creations_;
@@ -93,6 +94,7 @@ private:
     SessionTable sessions_;
     asio::ssl::context tls_{asio::ssl::context::tls_server};
     asio::thread_pool workers_;
+    asio::thread_pool disk_;
     // Sessions refer to the context, and the I/O context's end destroys the last of them: the
     // context must outlive it.
     std::unique_ptr<ServerContext> context_;

@@ -53,7 +53,8 @@ struct ServerContext {
     DataFiles& files;
     Presence& presence;
     WorldRegistry& worlds;
-    asio::thread_pool& workers;
+    asio::thread_pool& workers; // password hashes
+    asio::thread_pool& disk;    // data files
     SessionTable& sessions;
 };
 

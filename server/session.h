@@ -87,7 +87,8 @@ private:
     // Requests (session_requests.cpp, session_files.cpp)
     void Handle(const wire::Frame& frame);
     template <typename Message> bool Parse(const wire::Frame& frame, Message& message);
-    template <typename Work, typename Done> void Offload(Work work, Done done);
+    template <typename Work, typename Done>
+    void Offload(Work work, Done done, asio::thread_pool* pool = nullptr);
     void OnHello(const wire::Frame& frame);
     void OnCreateAccount(const wire::Frame& frame);
     void OnLogin(const wire::Frame& frame);

@@ -89,39 +89,42 @@ void Session::OnFileOffer(const wire::Frame& frame) {
         result.incoming = std::move(incoming);
         return result;
     };
-    Offload(std::move(work), [this, offer](Result result) {
-        pb::FileReply reply;
-        std::string what = "file " + Quoted(offer.name()) + " (" + std::to_string(offer.size()) +
-                           " bytes) from " + Who();
-        switch (result.outcome.kind) {
-        case Kind::Send:
-            incoming_ = std::move(result.incoming);
-            reply.set_result(pb::FileReply::SEND);
-            reply.set_offset(0);
-            reply.set_max_chunk_bytes(static_cast<std::uint32_t>(wire::kMaxChunkBytes));
-            context_.log.Debug(what + ": receiving");
-            break;
-        case Kind::Stored:
-            reply.set_result(pb::FileReply::STORED);
-            reply.set_stored_as(result.outcome.storedAs);
-            context_.log.Info(what + ": stored as " + Quoted(result.outcome.storedAs));
-            break;
-        case Kind::AlreadyStored:
-            reply.set_result(pb::FileReply::ALREADY_STORED);
-            reply.set_stored_as(result.outcome.storedAs);
-            context_.log.Info(what + ": already stored as " + Quoted(result.outcome.storedAs));
-            break;
-        case Kind::Refused:
-            reply.set_result(pb::FileReply::REFUSED);
-            reply.set_message(RefusalText(result.outcome, context_.files.Limits()));
-            if (result.outcome.ServerFault())
-                context_.log.Warning(what + ": not stored, " + reply.message());
-            else
-                Refusal("file", what + ": refused, " + reply.message());
-            break;
-        }
-        Send(FrameType::FileReply, reply);
-    });
+    Offload(
+        std::move(work),
+        [this, offer](Result result) {
+            pb::FileReply reply;
+            std::string what = "file " + Quoted(offer.name()) + " (" +
+                               std::to_string(offer.size()) + " bytes) from " + Who();
+            switch (result.outcome.kind) {
+            case Kind::Send:
+                incoming_ = std::move(result.incoming);
+                reply.set_result(pb::FileReply::SEND);
+                reply.set_offset(0);
+                reply.set_max_chunk_bytes(static_cast<std::uint32_t>(wire::kMaxChunkBytes));
+                context_.log.Debug(what + ": receiving");
+                break;
+            case Kind::Stored:
+                reply.set_result(pb::FileReply::STORED);
+                reply.set_stored_as(result.outcome.storedAs);
+                context_.log.Info(what + ": stored as " + Quoted(result.outcome.storedAs));
+                break;
+            case Kind::AlreadyStored:
+                reply.set_result(pb::FileReply::ALREADY_STORED);
+                reply.set_stored_as(result.outcome.storedAs);
+                context_.log.Info(what + ": already stored as " + Quoted(result.outcome.storedAs));
+                break;
+            case Kind::Refused:
+                reply.set_result(pb::FileReply::REFUSED);
+                reply.set_message(RefusalText(result.outcome, context_.files.Limits()));
+                if (result.outcome.ServerFault())
+                    context_.log.Warning(what + ": not stored, " + reply.message());
+                else
+                    Refusal("file", what + ": refused, " + reply.message());
+                break;
+            }
+            Send(FrameType::FileReply, reply);
+        },
+        &context_.disk);
 }
 
 void Session::OnFileChunk(const wire::Frame& frame) {
@@ -142,30 +145,33 @@ void Session::OnFileChunk(const wire::Frame& frame) {
                  data = std::move(*chunk.mutable_data())]() {
         return files.Write(*incoming, offset, data);
     };
-    Offload(std::move(work), [this, end](DataFiles::Outcome outcome) {
-        if (outcome.kind == Kind::Send)
-            return; // more to come; chunks have no reply
-        pb::FileReply reply;
-        std::string name = incoming_ ? incoming_->Name() : std::string();
-        std::uint64_t size = incoming_ ? incoming_->Size() : 0;
-        std::string what =
-            "file " + Quoted(name) + " (" + std::to_string(size) + " bytes) from " + Who();
-        if (outcome.kind == Kind::Stored) {
-            reply.set_result(pb::FileReply::STORED);
-            reply.set_stored_as(outcome.storedAs);
-            context_.log.Info(what + ": stored as " + Quoted(outcome.storedAs));
-        } else {
-            reply.set_result(pb::FileReply::REFUSED);
-            reply.set_message(RefusalText(outcome, context_.files.Limits()));
-            discardBytes_ = size > end ? size - end : 0;
-            if (outcome.ServerFault())
-                context_.log.Warning(what + ": not stored, " + reply.message());
-            else
-                Refusal("file", what + ": refused, " + reply.message());
-        }
-        incoming_.reset();
-        Send(FrameType::FileReply, reply);
-    });
+    Offload(
+        std::move(work),
+        [this, end](DataFiles::Outcome outcome) {
+            if (outcome.kind == Kind::Send)
+                return; // more to come; chunks have no reply
+            pb::FileReply reply;
+            std::string name = incoming_ ? incoming_->Name() : std::string();
+            std::uint64_t size = incoming_ ? incoming_->Size() : 0;
+            std::string what =
+                "file " + Quoted(name) + " (" + std::to_string(size) + " bytes) from " + Who();
+            if (outcome.kind == Kind::Stored) {
+                reply.set_result(pb::FileReply::STORED);
+                reply.set_stored_as(outcome.storedAs);
+                context_.log.Info(what + ": stored as " + Quoted(outcome.storedAs));
+            } else {
+                reply.set_result(pb::FileReply::REFUSED);
+                reply.set_message(RefusalText(outcome, context_.files.Limits()));
+                discardBytes_ = size > end ? size - end : 0;
+                if (outcome.ServerFault())
+                    context_.log.Warning(what + ": not stored, " + reply.message());
+                else
+                    Refusal("file", what + ": refused, " + reply.message());
+            }
+            incoming_.reset();
+            Send(FrameType::FileReply, reply);
+        },
+        &context_.disk);
 }
 
 void Session::OnFileCancel() {

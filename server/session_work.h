@@ -26,23 +26,25 @@ template <typename Message> bool Session::Parse(const wire::Frame& frame, Messag
     return false;
 }
 
-// Runs `work` on the worker pool while the session reads no further frames, then `done` with
-// its result on the session's strand, unless the session has closed meanwhile.
-template <typename Work, typename Done> void Session::Offload(Work work, Done done) {
+// Runs `work` on the worker pool (or `pool`) while the session reads no further frames, then
+// `done` with its result on the session's strand, unless the session has closed meanwhile.
+template <typename Work, typename Done>
+void Session::Offload(Work work, Done done, asio::thread_pool* pool) {
     busy_ = true;
     auto self = shared_from_this();
-    asio::post(context_.workers, [self, work = std::move(work), done = std::move(done)]() mutable {
-        auto result = work();
-        asio::post(self->stream_.get_executor(),
-                   [self, result = std::move(result), done = std::move(done)]() mutable {
-                       self->busy_ = false;
-                       if (self->phase_ >= Phase::Closing)
-                           return;
-                       self->lastReceive_ = Clock::now();
-                       done(std::move(result));
-                       self->ProcessFrames();
-                   });
-    });
+    asio::post(pool ? *pool : context_.workers,
+               [self, work = std::move(work), done = std::move(done)]() mutable {
+                   auto result = work();
+                   asio::post(self->stream_.get_executor(),
+                              [self, result = std::move(result), done = std::move(done)]() mutable {
+                                  self->busy_ = false;
+                                  if (self->phase_ >= Phase::Closing)
+                                      return;
+                                  self->lastReceive_ = Clock::now();
+                                  done(std::move(result));
+                                  self->ProcessFrames();
+                              });
+               });
 }
 
 } // namespace server

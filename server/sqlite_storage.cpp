@@ -109,9 +109,9 @@ StoreResult SqliteAccountStore::Count(std::uint64_t& accounts) {
 StoreResult SqliteFileRecordStore::FindSame(const std::string& user, const std::string& offeredName,
                                             std::uint64_t size, const std::string& sha256,
                                             FileRecord& record) {
-    auto lock = database_.Lock();
-    Statement find(database_, "SELECT stored_name, received_at FROM files WHERE user = ?1 AND "
-                              "offered_name = ?2 AND size = ?3 AND sha256 = ?4 LIMIT 1");
+    auto lock = reader_.Lock();
+    Statement find(reader_, "SELECT stored_name, received_at FROM files WHERE user = ?1 AND "
+                            "offered_name = ?2 AND size = ?3 AND sha256 = ?4 LIMIT 1");
     find.Bind(1, user)
         .Bind(2, offeredName)
         .Bind(3, static_cast<std::int64_t>(size))
@@ -134,8 +134,8 @@ StoreResult SqliteFileRecordStore::FindSame(const std::string& user, const std::
 
 StoreResult SqliteFileRecordStore::StoredNameTaken(const std::string& user,
                                                    const std::string& storedName, bool& taken) {
-    auto lock = database_.Lock();
-    Statement find(database_, "SELECT 1 FROM files WHERE user = ?1 AND stored_name = ?2");
+    auto lock = reader_.Lock();
+    Statement find(reader_, "SELECT 1 FROM files WHERE user = ?1 AND stored_name = ?2");
     find.Bind(1, user).Bind(2, storedName);
     Statement::Step step = find.Next();
     if (step == Statement::Step::Failed || step == Statement::Step::Constraint)
@@ -151,25 +151,56 @@ StoreResult SqliteFileRecordStore::Add(const FileRecord& record) {
 
 StoreResult SqliteFileRecordStore::AddWithinLimits(const FileRecord& record, std::uint64_t maxBytes,
                                                    std::uint64_t maxFiles) {
+    PendingAdd mine{&record, maxBytes, maxFiles};
+    std::unique_lock lock(batchMutex_);
+    waiting_.push_back(&mine);
+    while (!mine.done) {
+        if (committing_) {
+            batchDone_.wait(lock);
+            continue;
+        }
+        committing_ = true;
+        std::vector<PendingAdd*> batch;
+        batch.swap(waiting_);
+        lock.unlock();
+        CommitBatch(batch);
+        lock.lock();
+        for (PendingAdd* add : batch)
+            add->done = true;
+        committing_ = false;
+        batchDone_.notify_all();
+    }
+    return mine.result;
+}
+
+// One transaction for the batch: each record is checked against its user's files, those
+// added before it in the batch counted, and inserted or refused on its own.
+void SqliteFileRecordStore::CommitBatch(const std::vector<PendingAdd*>& batch) {
     auto lock = database_.Lock();
     Transaction transaction(database_);
     if (!transaction.Began())
-        return StoreResult::Failed;
-    {
-        Statement usage(database_,
-                        "SELECT COALESCE(SUM(size), 0), COUNT(*) FROM files WHERE user = ?1");
-        usage.Bind(1, record.user);
-        if (usage.Next() != Statement::Step::Row)
-            return StoreResult::Failed;
-        auto bytes = static_cast<std::uint64_t>(usage.Integer(0));
-        auto files = static_cast<std::uint64_t>(usage.Integer(1));
-        if (files + 1 > maxFiles || bytes + record.size > maxBytes)
-            return StoreResult::OverLimit;
+        return; // each stays Failed
+    for (PendingAdd* add : batch) {
+        const FileRecord& record = *add->record;
+        bool fits = false;
+        {
+            Statement usage(database_,
+                            "SELECT COALESCE(SUM(size), 0), COUNT(*) FROM files WHERE user = ?1");
+            usage.Bind(1, record.user);
+            if (usage.Next() != Statement::Step::Row) {
+                add->result = StoreResult::Failed;
+                continue;
+            }
+            auto bytes = static_cast<std::uint64_t>(usage.Integer(0));
+            auto files = static_cast<std::uint64_t>(usage.Integer(1));
+            fits = files + 1 <= add->maxFiles && bytes + record.size <= add->maxBytes;
+        }
+        add->result = fits ? Insert(record) : StoreResult::OverLimit;
     }
-    StoreResult added = Insert(record);
-    if (added != StoreResult::Ok)
-        return added;
-    return transaction.Commit() ? StoreResult::Ok : StoreResult::Failed;
+    if (!transaction.Commit())
+        for (PendingAdd* add : batch)
+            if (add->result == StoreResult::Ok)
+                add->result = StoreResult::Failed;
 }
 
 // With the lock held.
@@ -187,9 +218,8 @@ StoreResult SqliteFileRecordStore::Insert(const FileRecord& record) {
 
 StoreResult SqliteFileRecordStore::Usage(const std::string& user, std::uint64_t& bytes,
                                          std::uint64_t& files) {
-    auto lock = database_.Lock();
-    Statement usage(database_,
-                    "SELECT COALESCE(SUM(size), 0), COUNT(*) FROM files WHERE user = ?1");
+    auto lock = reader_.Lock();
+    Statement usage(reader_, "SELECT COALESCE(SUM(size), 0), COUNT(*) FROM files WHERE user = ?1");
     usage.Bind(1, user);
     if (usage.Next() != Statement::Step::Row)
         return StoreResult::Failed;

@@ -5,7 +5,10 @@
 #include "database.h"
 #include "storage.h"
 
+#include <condition_variable>
+#include <mutex>
 #include <string>
+#include <vector>
 
 namespace server {
 
@@ -26,7 +29,11 @@ private:
 
 class SqliteFileRecordStore : public FileRecordStore {
 public:
-    explicit SqliteFileRecordStore(Database& database) : database_(database) {}
+    // `reader`, a second connection to the same file, serves the look-ups, so they need not
+    // wait while a commit flushes; by default the one connection serves all.
+    explicit SqliteFileRecordStore(Database& database) : database_(database), reader_(database) {}
+    SqliteFileRecordStore(Database& database, Database& reader)
+        : database_(database), reader_(reader) {}
     StoreResult FindSame(const std::string& user, const std::string& offeredName,
                          std::uint64_t size, const std::string& sha256,
                          FileRecord& record) override;
@@ -38,8 +45,24 @@ public:
     StoreResult Usage(const std::string& user, std::uint64_t& bytes, std::uint64_t& files) override;
 
 private:
+    struct PendingAdd {
+        const FileRecord* record;
+        std::uint64_t maxBytes;
+        std::uint64_t maxFiles;
+        StoreResult result = StoreResult::Failed;
+        bool done = false;
+    };
+    void CommitBatch(const std::vector<PendingAdd*>& batch);
     StoreResult Insert(const FileRecord& record);
+
     Database& database_;
+    Database& reader_;
+    // Group commit: records added at about the same time share one transaction, and so one
+    // flush of the database. The first caller to find no commit under way commits for all.
+    std::mutex batchMutex_;
+    std::condition_variable batchDone_;
+    std::vector<PendingAdd*> waiting_;
+    bool committing_ = false;
 };
 
 } // namespace server

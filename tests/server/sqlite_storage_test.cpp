@@ -5,8 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
 #include <sqlite3.h>
+#include <thread>
+#include <vector>
 
 using namespace server;
 using pelora_test::TempFolder;
@@ -137,4 +140,46 @@ TEST(SqliteFileRecords, UsageAndTakenNamesArePerUser) {
     EXPECT_TRUE(taken);
     ASSERT_EQ(files.StoredNameTaken("bob", "data1", taken), StoreResult::Ok);
     EXPECT_FALSE(taken);
+}
+
+TEST(SqliteFileRecords, AddsAtOnceFromManyThreadsKeepTheLimitsExactly) {
+    TempFolder folder;
+    Database database;
+    std::string error;
+    ASSERT_TRUE(OpenServerDatabase(database, folder / "server.db", error)) << error;
+    SqliteFileRecordStore records(database);
+    // Twenty stores of one user at once, where five files are allowed: the check and the
+    // insert agree, whichever transaction each lands in.
+    std::vector<std::thread> threads;
+    std::atomic<int> ok{0}, over{0}, other{0};
+    for (int i = 0; i < 20; ++i)
+        threads.emplace_back([&, i] {
+            std::string name = "data-" + std::to_string(i);
+            switch (records.AddWithinLimits(File("alice", name, name, 10, 'a'), 1000, 5)) {
+            case StoreResult::Ok:
+                ++ok;
+                break;
+            case StoreResult::OverLimit:
+                ++over;
+                break;
+            default:
+                ++other;
+            }
+        });
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(ok, 5);
+    EXPECT_EQ(over, 15);
+    EXPECT_EQ(other, 0);
+    std::uint64_t bytes = 0, files = 0;
+    ASSERT_EQ(records.Usage("alice", bytes, files), StoreResult::Ok);
+    EXPECT_EQ(files, 5u);
+    EXPECT_EQ(bytes, 50u);
+    // Bytes count too, and another user has limits of its own.
+    EXPECT_EQ(records.AddWithinLimits(File("bob", "data-big", "data-big", 990, 'b'), 1000, 5),
+              StoreResult::Ok);
+    EXPECT_EQ(records.AddWithinLimits(File("bob", "data-more", "data-more", 11, 'c'), 1000, 5),
+              StoreResult::OverLimit);
+    EXPECT_EQ(records.AddWithinLimits(File("bob", "data-big", "data-big", 1, 'd'), 1000, 5),
+              StoreResult::Exists);
 }
