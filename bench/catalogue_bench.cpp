@@ -5,6 +5,7 @@
 // listing of the avatars folder. Not a pass/fail test.
 #include "config/config.h"
 #include "engine/kernel.h"
+#include "engine/services.h"
 
 #include <QApplication>
 
@@ -127,7 +128,7 @@ int main(int argc, char** argv) {
                 home.c_str());
     MakeHome(home);
 
-    g_state.kernelServer = new nKernelServer;
+    g_state.kernelServer = NewRuntimeKernel().release();
     const std::string worlds = pathate(g_state.kernelServer, "worlds:");
     const std::string avatars = pathate(g_state.kernelServer, "avatars:");
 

@@ -91,7 +91,8 @@ int main(int argc, char** argv) {
     std::printf("layout: %d landmarks on one spot; landmarks file: %d lines\n", kLayoutLandmarks,
                 kFileWorlds * (kFileLinesPerWorld + 1));
 
-    nKernelServer kernel;
+    auto ownKernel = NewRuntimeKernel();
+    nKernelServer& kernel = *ownKernel;
     std::string bytes;
     size_t lines = 0;
 

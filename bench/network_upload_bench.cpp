@@ -69,7 +69,8 @@ int main(int argc, char** argv) {
     }
     int code = 0;
     {
-        nKernelServer kernel;
+        auto ownKernel = NewRuntimeKernel();
+        nKernelServer& kernel = *ownKernel;
         auto* script =
             dynamic_cast<nScriptServer*>(kernel.New("ntclserver", "/sys/servers/script"));
         std::string result;

@@ -18,7 +18,7 @@
 // removed only once the sealed one is on disk.
 #include "data_server.h"
 
-#include "format_text.h"
+#include "engine/format_text.h"
 #include "network_object.h"
 #include "platform/file_system.h"
 #include "platform/window_system.h"

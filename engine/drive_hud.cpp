@@ -12,7 +12,7 @@
 const char* const kConnectionLostText = "Connection lost: this drive is still being recorded";
 
 std::string FormatClock(double seconds) {
-    int total = int(seconds);
+    int total = int(seconds + 1e-6); // the sum of many steps falls a hair short of a second
     char text[32];
     std::snprintf(text, sizeof text, "%02d:%02d:%02d", total / 3600, (total / 60) % 60, total % 60);
     return text;
@@ -39,6 +39,20 @@ LandmarkBearing NearestUnreached(const DriveSimulation& simulation) {
 
 namespace {
 
+std::string TurnText(double turn) {
+    if (std::abs(turn) < 10)
+        return "ahead";
+    return std::to_string(int(std::lround(std::abs(turn)))) + "\u00b0 " +
+           (turn > 0 ? "right" : "left");
+}
+
+size_t LandmarksReached(const DriveSimulation& simulation) {
+    size_t reached = 0;
+    for (const auto& landmark : simulation.Layout().landmarks)
+        reached += simulation.HasReached(landmark.name) ? 1 : 0;
+    return reached;
+}
+
 void PanelText(QPainter& p, const QRectF& box, const QString& text, int flags,
                const QColor& colour = Qt::white) {
     p.setPen(Qt::NoPen);
@@ -49,6 +63,30 @@ void PanelText(QPainter& p, const QRectF& box, const QString& text, int flags,
 }
 
 } // namespace
+
+std::string HudSummary(const DriveSimulation& simulation, const HudState& hud) {
+    char speed[32];
+    std::snprintf(speed, sizeof speed, "%.1f m/s", std::abs(simulation.Speed()));
+    std::string text = hud.worldName + ": time " + FormatClock(simulation.Elapsed()) + ", speed " +
+                       speed + ", collisions " + std::to_string(simulation.Collisions()) +
+                       ", landmarks " + std::to_string(LandmarksReached(simulation)) + " of " +
+                       std::to_string(simulation.Layout().landmarks.size()) + ", input " +
+                       hud.input + ".";
+    LandmarkBearing bearing = NearestUnreached(simulation);
+    if (bearing.valid) {
+        char metres[32];
+        std::snprintf(metres, sizeof metres, "%.0f m", bearing.metres);
+        text +=
+            " Next landmark: " + bearing.name + ", " + metres + ", " + TurnText(bearing.turn) + ".";
+    }
+    if (hud.connectionLost)
+        text += std::string(" ") + kConnectionLostText + ".";
+    else if (!hud.connection.empty())
+        text += " Server: " + hud.connection + ".";
+    if (!hud.note.empty())
+        text += " " + hud.note + ".";
+    return text;
+}
 
 void PaintHud(QPainter& p, const QRect& area, const DriveSimulation& simulation,
               const HudState& hud) {
@@ -74,9 +112,7 @@ void PaintHud(QPainter& p, const QRect& area, const DriveSimulation& simulation,
 
     // Top left: the world and the figures of the drive.
     size_t total = simulation.Layout().landmarks.size();
-    size_t reached = 0;
-    for (const auto& landmark : simulation.Layout().landmarks)
-        reached += simulation.HasReached(landmark.name) ? 1 : 0;
+    size_t reached = LandmarksReached(simulation);
     char speed[32];
     std::snprintf(speed, sizeof speed, "%.1f m/s", std::abs(simulation.Speed()));
     QString figures = QString::fromStdString(
@@ -103,12 +139,8 @@ void PaintHud(QPainter& p, const QRect& area, const DriveSimulation& simulation,
     LandmarkBearing bearing = NearestUnreached(simulation);
     if (bearing.valid) {
         char text[160];
-        std::snprintf(
-            text, sizeof text, "%s: %.0f m, %s", bearing.name.c_str(), bearing.metres,
-            std::abs(bearing.turn) < 10 ? "ahead"
-            : bearing.turn > 0
-                ? (std::to_string(int(std::lround(bearing.turn))) + "\u00b0 right").c_str()
-                : (std::to_string(int(std::lround(-bearing.turn))) + "\u00b0 left").c_str());
+        std::snprintf(text, sizeof text, "%s: %.0f m, %s", bearing.name.c_str(), bearing.metres,
+                      TurnText(bearing.turn).c_str());
         QRectF box(area.left() + 8, y, std::min<double>(area.width() - 16, 300),
                    metrics.height() + 14);
         PanelText(p, box, QString::fromUtf8("      ") + QString::fromUtf8(text),

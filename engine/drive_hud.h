@@ -36,6 +36,10 @@ struct HudState {
 // "Connection lost: this drive is still being recorded", as the HUD says it.
 extern const char* const kConnectionLostText;
 
+// What the HUD shows, as one line of text: the drive window's accessible description, for
+// screen readers (and for tests).
+std::string HudSummary(const DriveSimulation& simulation, const HudState& hud);
+
 // Draws the HUD over `area` (the whole view).
 void PaintHud(QPainter& p, const QRect& area, const DriveSimulation& simulation,
               const HudState& hud);

@@ -8,6 +8,7 @@
 #include <QOpenGLContext>
 #include <QSurfaceFormat>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <numbers>
@@ -18,6 +19,7 @@ namespace {
 constexpr float kFieldOfView = 70.0f; // degrees, vertical
 constexpr float kNear = 0.05f, kFar = 250.0f;
 constexpr double kChaseBack = 3.2, kChaseUp = 2.3;
+constexpr float kChairBound = 0.8f; // a chair lies within this of its centre at 0.5 m up
 // A seated driver looks a little down at the way ahead: the middle of the picture is the floor
 // some 8 m ahead, unless something stands closer.
 constexpr double kLookDownDegrees = 8.0;
@@ -28,22 +30,22 @@ const char* const kVertexShader = R"(#version 330 core
 layout(location = 0) in vec3 aPosition;
 layout(location = 1) in vec3 aNormal;
 layout(location = 2) in vec4 aColour;   // rgb, and how much of the instance's colour to take
-layout(location = 3) in vec4 iPlace;    // x, z, turn (radians), scale
-layout(location = 4) in vec3 iColour;
+layout(location = 3) in vec4 iPlace;    // x, z, and the turn's cosine and sine
+layout(location = 4) in vec4 iColour;   // rgb, and the scale
 uniform mat4 uViewProjection;
 uniform vec3 uEye;
 uniform vec3 uSky;
 out vec3 vColour;
 void main() {
-    float c = cos(iPlace.z), s = sin(iPlace.z);
-    vec3 p = aPosition * iPlace.w;
+    float c = iPlace.z, s = iPlace.w;
+    vec3 p = aPosition * iColour.w;
     vec3 world = vec3(c * p.x - s * p.z + iPlace.x, p.y, s * p.x + c * p.z + iPlace.y);
     vec3 n = vec3(c * aNormal.x - s * aNormal.z, aNormal.y, s * aNormal.x + c * aNormal.z);
     // A sun from the south-east and above, a weaker fill from the opposite side: no two faces
     // of a block meet in the same shade, so edges read.
     float sun = max(dot(n, normalize(vec3(0.45, 0.8, 0.35))), 0.0);
     float fill = max(dot(n, normalize(vec3(-0.5, 0.3, -0.6))), 0.0);
-    vec3 lit = mix(aColour.rgb, iColour, aColour.a) * (0.5 + 0.55 * sun + 0.25 * fill);
+    vec3 lit = mix(aColour.rgb, iColour.rgb, aColour.a) * (0.5 + 0.55 * sun + 0.25 * fill);
     float haze = clamp((length(world - uEye) - 40.0) / 160.0, 0.0, 0.6);
     vColour = mix(min(lit, vec3(1.0)), uSky, haze);
     gl_Position = uViewProjection * vec4(world, 1.0);
@@ -172,7 +174,7 @@ bool DriveRenderer::Upload(GpuMesh& gpu, const SceneMesh& mesh, bool instanced) 
         glVertexAttribPointer(3, 4, GL_FLOAT, GL_FALSE, istride, nullptr);
         glVertexAttribDivisor(3, 1);
         glEnableVertexAttribArray(4);
-        glVertexAttribPointer(4, 3, GL_FLOAT, GL_FALSE, istride,
+        glVertexAttribPointer(4, 4, GL_FLOAT, GL_FALSE, istride,
                               reinterpret_cast<void*>(offsetof(Instance, r)));
         glVertexAttribDivisor(4, 1);
     }
@@ -251,7 +253,8 @@ void DriveRenderer::Render(const DriveFrame& frame, int width, int height) {
                            float(frame.own.y + forward.y * 1.5));
     }
     QMatrix4x4 projection, view;
-    projection.perspective(kFieldOfView, float(width) / float(std::max(1, height)), kNear, kFar);
+    const float aspect = float(width) / float(std::max(1, height));
+    projection.perspective(kFieldOfView, aspect, kNear, kFar);
     view.lookAt(eye, target, QVector3D(0, 1, 0));
     viewProjection_ = projection * view;
 
@@ -262,8 +265,8 @@ void DriveRenderer::Render(const DriveFrame& frame, int width, int height) {
 
     // The world: one instance at the origin, given as constant attributes.
     world_.vao.bind();
-    glVertexAttrib4f(3, 0, 0, 0, 1);
-    glVertexAttrib3f(4, 1, 1, 1);
+    glVertexAttrib4f(3, 0, 0, 1, 0);
+    glVertexAttrib4f(4, 1, 1, 1, 1);
     glDrawArrays(GL_TRIANGLES, 0, world_.count);
     world_.vao.release();
 
@@ -271,8 +274,8 @@ void DriveRenderer::Render(const DriveFrame& frame, int width, int height) {
     for (size_t i = 0; i < layout_.landmarks.size(); ++i) {
         const auto& landmark = layout_.landmarks[i];
         SceneColour c = MarkerColour(i < frame.landmarkReached.size() && frame.landmarkReached[i]);
-        scratch_.push_back({float(landmark.centre.x), float(landmark.centre.y), 0,
-                            float(landmark.radius), c.r, c.g, c.b});
+        scratch_.push_back({float(landmark.centre.x), float(landmark.centre.y), 1, 0, c.r, c.g, c.b,
+                            float(landmark.radius)});
     }
     DrawInstanced(disc_, scratch_);
     for (auto& instance : scratch_)
@@ -281,12 +284,26 @@ void DriveRenderer::Render(const DriveFrame& frame, int width, int height) {
 
     scratch_.clear();
     auto addChair = [&](const DrawnChair& chair) {
-        scratch_.push_back({float(chair.x), float(chair.y),
-                            float(chair.heading * std::numbers::pi / 180.0), 1, chair.colour.r,
-                            chair.colour.g, chair.colour.b});
+        const double turn = chair.heading * std::numbers::pi / 180.0;
+        scratch_.push_back({float(chair.x), float(chair.y), float(std::cos(turn)),
+                            float(std::sin(turn)), chair.colour.r, chair.colour.g, chair.colour.b,
+                            1});
     };
-    for (const auto& other : frame.others)
+    // Only the chairs that can be in the picture go to the GPU: on a software renderer every
+    // vertex costs, seen or not.
+    const float halfWidth = std::tan(kFieldOfView * float(std::numbers::pi) / 360.0f) * aspect;
+    const float halfHeight = std::tan(kFieldOfView * float(std::numbers::pi) / 360.0f);
+    for (const auto& other : frame.others) {
+        QVector3D at = view.map(QVector3D(float(other.x), 0.5f, float(other.y)));
+        float ahead = -at.z(); // the view looks down -z
+        if (ahead < -kChairBound || ahead > kFar + kChairBound)
+            continue;
+        float reach = std::max(ahead, 0.0f);
+        if (std::abs(at.x()) > reach * halfWidth + kChairBound * 1.6f ||
+            std::abs(at.y()) > reach * halfHeight + kChairBound * 1.6f)
+            continue;
         addChair(other);
+    }
     if (frame.camera == DriveCamera::Chase)
         addChair(frame.own);
     DrawInstanced(chair_, scratch_);

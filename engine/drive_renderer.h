@@ -78,8 +78,8 @@ private:
         int count = 0;
     };
     struct Instance {
-        float x, z, angle, scale;
-        float r, g, b;
+        float x, z, cos, sin; // where it stands, and its turn
+        float r, g, b, scale;
     };
     bool Upload(GpuMesh& gpu, const SceneMesh& mesh, bool instanced);
     void DrawInstanced(GpuMesh& gpu, const std::vector<Instance>& instances);

@@ -90,6 +90,11 @@ public:
     ViewMode Mode() const { return mode_; }
     // Draws the drive anew: the 3D view when it shows, else the plan.
     void Refresh() {
+        if (simulation_) {
+            QString summary = QString::fromStdString(HudSummary(*simulation_, hud_));
+            if (summary != accessibleDescription())
+                setAccessibleDescription(summary);
+        }
         if (gl_ && mode_ != ViewMode::Plan)
             gl_->update();
         else

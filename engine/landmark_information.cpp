@@ -6,7 +6,7 @@
 #include "data_server.h"
 
 #include "engine/services.h"
-#include "format_text.h"
+#include "engine/format_text.h"
 #include "platform/file_system.h"
 #include "platform/window_system.h"
 

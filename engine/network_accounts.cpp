@@ -10,11 +10,10 @@
 std::string plNetworkObject::Login(Request kind, const std::string& name,
                                    const std::string& password) {
     std::string now;
-    if (!refusal_.empty()) {
+    if (link_ == Link::Refused) {
         // The greeting was refused: this answer is the server's reason.
         now = Sentence(refusal_, "The server refused the connection.");
-        refusal_.clear();
-        SetState("not connected");
+        SetLink(Link::NotConnected);
     } else if (!Ready()) {
         now = "Not connected to the server.";
     } else if (!names::IsValidUtf8(name) || !names::IsValidUtf8(password)) {
@@ -60,7 +59,7 @@ std::string plNetworkObject::Logout() {
     std::string now;
     if (!Ready())
         now = "1 not connected to the server";
-    else if (userName_.empty())
+    else if (!LoggedIn())
         now = "0 not logged in";
     else if (SendRequest(Request::Logout, wire::FrameType::Logout, pelora::wire::Logout()))
         return "";
@@ -72,7 +71,7 @@ std::string plNetworkObject::Logout() {
 
 std::string plNetworkObject::Users() {
     std::string now;
-    if (!Ready() || userName_.empty())
+    if (!Ready() || !LoggedIn())
         now = "1 not logged in to the server";
     else if (SendRequest(Request::Users, wire::FrameType::UsersRequest,
                          pelora::wire::UsersRequest()))
@@ -109,7 +108,7 @@ void plNetworkObject::HandleLoginReply(const wire::Frame& frame) {
             return;
         }
         userName_ = reply.name();
-        SetState("online");
+        SetLink(Link::Online);
         text = "0 logged in";
         break;
     case R::UNKNOWN_USER:

@@ -6,8 +6,6 @@
 #include "engine/services.h"
 #include "protocol/message_checks.h"
 
-#include <tcl.h>
-
 #include <filesystem>
 
 void plNetworkObject::OnSessionDrained() {
@@ -23,7 +21,7 @@ std::string plNetworkObject::SendFile(const std::string& user, const std::string
     std::string folder = UserFolder(user);
     auto upload = std::make_unique<FileUpload>();
     std::string error;
-    if (!Ready() || userName_.empty())
+    if (!Ready() || !LoggedIn())
         now = "1 not logged in to the server";
     else if (fileStage_ != FileStage::None)
         now = "1 another data file is being sent";
@@ -178,11 +176,8 @@ void SendDriveDataFile(nKernelServer* kernel, const std::string& userName,
     }
     // The same procedure as the upload after the drive: one set of rules, waits and records.
     std::string name = fs::path(path).filename().string();
-    const char* words[] = {"net::sendfile", name.c_str(), userName.c_str()};
-    char* command = Tcl_Merge(3, words);
     std::string result;
-    script->RunCommand(command, result);
-    Tcl_Free(command);
+    script->RunWords({"net::sendfile", name, userName}, result);
     if (result.empty() || result[0] != '0')
         n_printf("Network: %s was not sent after the drive (%s); it is left for the upload\n",
                  name.c_str(), result.c_str());

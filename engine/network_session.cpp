@@ -9,10 +9,6 @@
 #include <QSslSocket>
 #include <QTimer>
 
-#include <tcl.h>
-
-#include <mutex>
-
 namespace {
 
 const char* const kClientName = "pelox 2.1";
@@ -34,32 +30,14 @@ NetworkSession::~NetworkSession() {
     DropSocket();
 }
 
-void NetworkSession::ArmTclWake() {
-    if (wakeFd_ >= 0 || !socket_ || socket_->socketDescriptor() < 0)
-        return;
-    // Tcl's notifier is set up with its library, also when no interpreter was made yet.
-    static std::once_flag tclReady;
-    std::call_once(tclReady, [] { Tcl_FindExecutable(nullptr); });
-    wakeFd_ = int(socket_->socketDescriptor());
-    Tcl_CreateFileHandler(wakeFd_, TCL_READABLE, WakeTcl, this);
-}
-
-void NetworkSession::DisarmTclWake() {
-    if (wakeFd_ < 0)
-        return;
-    Tcl_DeleteFileHandler(wakeFd_);
-    wakeFd_ = -1;
-}
-
-void NetworkSession::WakeTcl(void* session, int) {
-    // Nothing to do here: the wake itself lets the script server's event source pump Qt,
-    // which reads the socket. Disarmed until then, so an unread socket cannot spin Tcl.
-    static_cast<NetworkSession*>(session)->DisarmTclWake();
+void NetworkSession::ArmScriptWake() {
+    if (socket_ && socket_->socketDescriptor() >= 0)
+        wake_.Arm(int(socket_->socketDescriptor()));
 }
 
 void NetworkSession::DropSocket() {
     ++generation_;
-    DisarmTclWake();
+    wake_.Disarm();
     if (pingTimer_) {
         pingTimer_->stop();
         pingTimer_->deleteLater();
@@ -120,7 +98,7 @@ void NetworkSession::Connect(const std::string& host, std::uint16_t port,
                      [this, generation] { OnReadyRead(generation); });
     QObject::connect(socket_, &QAbstractSocket::connected, ctx, [this, generation] {
         if (generation == generation_)
-            ArmTclWake();
+            ArmScriptWake();
     });
     QObject::connect(socket_, &QSslSocket::encryptedBytesWritten, ctx, [this, generation](qint64) {
         if (generation == generation_)
@@ -263,8 +241,8 @@ void NetworkSession::OnReadyRead(unsigned generation) {
         QByteArray bytes = socket_->read(kReadBufferBytes);
         if (bytes.isEmpty()) {
             // Made afresh, so that a wake Tcl queued for the bytes just read is dropped.
-            DisarmTclWake();
-            ArmTclWake();
+            wake_.Disarm();
+            ArmScriptWake();
             return;
         }
         sinceReceived_.start();

@@ -1,5 +1,5 @@
-// The engine's own classes, registered in every kernel when it is made. Each part of the
-// runtime registers its classes through its own function.
+// The engine's own classes, registered in a kernel by NewRuntimeKernel (the kernel itself
+// registers none). Each part of the runtime registers its classes through its own function.
 #pragma once
 
 class nKernelServer;

@@ -1,6 +1,7 @@
-// The engine kernel as the launcher sees it: the object tree by path, objects made by class
-// name, the file server's path assigns, and the engine log. Declared here, implemented in
-// engine/ (the runtime library), as a header of the engine's own library would be.
+// The engine kernel: the object tree by path, objects made by class name, the file server's
+// path assigns, and the engine log. Declared and implemented here, in the kernel library
+// (pelora_kernel), which registers no engine class and needs neither Tcl nor the network:
+// the launcher's libraries and plconfig link it without the runtime in engine/.
 #pragma once
 
 #include <functional>

@@ -1,15 +1,22 @@
 // The engine services the launcher calls, each an engine object made by class name through
 // the kernel: the script server, the graphics server, string variables, the data server,
 // the network object, the landmark information and the label widget. Declared here,
-// implemented in engine/; tests register their own classes under these names.
+// implemented by the runtime in engine/; tests register their own classes under these names.
 #pragma once
 
 #include "kernel.h"
 
 #include <map>
+#include <memory>
 #include <string>
 #include <unordered_set>
 #include <vector>
+
+// A new kernel with the engine runtime's classes registered (script, graphics and data servers,
+// scene objects, the drive, the network object): what the launcher's bootstrap makes. Defined
+// by the runtime (engine/), which a program links to use it; a kernel made plainly knows only
+// "nroot" and the classes added to it, and needs no more than the kernel library.
+std::unique_ptr<nKernelServer> NewRuntimeKernel();
 
 // Script server, class "ntclserver", at /sys/servers/script.
 class nScriptServer : public nRoot {
@@ -20,6 +27,12 @@ public:
     virtual bool RunScript(const char* path, std::string& result) = 0;
     // Runs pending script events (sockets, timers) without waiting.
     virtual bool ProcessEvents() = 0;
+    // One command given as its words, each passed as it is (nothing in a word is substituted),
+    // so that a user name or a file name reaches the command as it was typed.
+    virtual bool RunWords(const std::vector<std::string>& words, std::string& result) = 0;
+    // Sets the global variable `name` (namespace qualifiers allowed) to `value`, waking a
+    // script that waits on it. A command running meanwhile keeps its result.
+    virtual bool SetVariable(const char* name, const std::string& value) = 0;
 };
 
 // Graphics server, class "nd3d8server" or "nglserver", at /sys/servers/gfx.

@@ -104,7 +104,11 @@ void BootstrapEngine() {
     g_state.savedCursor = platform::SetCursor(platform::LoadSystemCursor(platform::IDC_WAIT));
     platform::SetDlgItemText(startupWindow, IDC_STARTUP_STATUS, "Creating kernel...");
 
-    g_state.kernelServer = new (std::nothrow) nKernelServer;
+    try {
+        g_state.kernelServer = NewRuntimeKernel().release();
+    } catch (const std::bad_alloc&) {
+        g_state.kernelServer = nullptr;
+    }
     nKernelServer* kernel = g_state.kernelServer;
     if (!kernel) {
         platform::MessageBox(g_state.loginWindow, "Could not create kernel server.", "Error",

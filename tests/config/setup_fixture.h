@@ -3,6 +3,7 @@
 #pragma once
 
 #include "config/config.h"
+#include "engine/services.h"
 #include "fakes.h"
 #include "resource.h"
 #include "settings/user_settings.h"
@@ -29,7 +30,7 @@ protected:
         home.MakeDir("worlds");
         home.MakeDir("avatars");
         home.MakeDir("users/alice");
-        g_state.kernelServer = new nKernelServer;
+        g_state.kernelServer = NewRuntimeKernel().release();
         g_state.scriptServer = dynamic_cast<nScriptServer*>(
             g_state.kernelServer->New("ntclserver", "/sys/servers/script"));
         ASSERT_NE(g_state.scriptServer, nullptr);

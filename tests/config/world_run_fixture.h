@@ -147,7 +147,7 @@ protected:
         home.WriteFile(std::string("avatars/") + kVehicle + "/avatar.tcl", "# avatar\n");
         home.WriteFile(std::string("avatars/") + kOtherVehicle + "/avatar.tcl", "# avatar\n");
 
-        kernel = std::make_unique<nKernelServer>();
+        kernel = NewRuntimeKernel();
         g_state.kernelServer = kernel.get();
         g_state.scriptServer =
             dynamic_cast<nScriptServer*>(kernel->New("ntclserver", "/sys/servers/script"));

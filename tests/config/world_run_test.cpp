@@ -179,6 +179,22 @@ TEST_F(WorldRunSteps, NoDataServer_SendsNoLevelAndShowsOnlySavingSettings) {
     EXPECT_EQ(levelLabel, "7");
 }
 
+TEST_F(WorldRunSteps, JoystickSettings_ReachTheObserverAsPlainWordsBeforeTheDrive) {
+    UseDataServer();
+    script->answers["file exists go.tcl"] = "1";
+    Watch();
+    auto* settings = new RecordedUserSettings;
+    settings->setUser(kUser);
+    settings->setValue("joystick-dead-zone", "0.3");
+    settings->setValue("joystick-swap-axes", "true]; exit {");
+    g_state.userSettings = settings;
+    InSetupWindow([] { startWorld(); });
+
+    int passed = Index("command /observer.setjoystick {0.3} {trueexit} {} {}");
+    EXPECT_NE(passed, -1);
+    EXPECT_LT(passed, Index("command /observer.start"));
+}
+
 class WorldRunNetworkState : public WorldRun, public ::testing::WithParamInterface<const char*> {};
 
 TEST_P(WorldRunNetworkState, NotExactlyOnline_EndsSetupWindowWithoutStoppingNetwork) {

@@ -4,6 +4,7 @@
 #include "data_server.h"
 #include "drive.h"
 #include "engine/kernel.h"
+#include "engine/services.h"
 #include "fakes.h"
 
 #include <gtest/gtest.h>
@@ -40,7 +41,7 @@ protected:
     void Restart() {
         data = nullptr;
         kernel.reset();
-        kernel = std::make_unique<nKernelServer>();
+        kernel = NewRuntimeKernel();
         data = dynamic_cast<plDataServer*>(kernel->New("pldata", "/sys/servers/data"));
         ASSERT_NE(data, nullptr);
     }

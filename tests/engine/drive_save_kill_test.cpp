@@ -6,6 +6,7 @@
 #include "data_server.h"
 #include "drive.h"
 #include "engine/kernel.h"
+#include "engine/services.h"
 #include "fakes.h"
 #include "platform/file_system.h"
 
@@ -57,7 +58,8 @@ TEST(DriveSaveChild, SavesOneDriveAndDiesAtTheGivenStep) {
     g_killAt = std::atoi(killAt);
     SetDriveDisplayForTesting(0);
 
-    nKernelServer kernel;
+    auto ownKernel = NewRuntimeKernel();
+    nKernelServer& kernel = *ownKernel;
     const std::string home = pathate(&kernel, "home:");
     auto* data = dynamic_cast<plDataServer*>(kernel.New("pldata", "/sys/servers/data"));
     ASSERT_NE(data, nullptr);
@@ -237,7 +239,8 @@ TEST_F(DriveSaveUnderKill, KilledAtEveryStepOfTheSave_CountedDrivesAndDataFilesA
         // The next start reads the same: the data server settles what the save left.
         setenv("PELORA_HOME", home.c_str(), 1);
         {
-            nKernelServer kernel;
+            auto ownKernel = NewRuntimeKernel();
+            nKernelServer& kernel = *ownKernel;
             auto* reader = dynamic_cast<plDataServer*>(kernel.New("pldata", "/sys/servers/data"));
             ASSERT_NE(reader, nullptr);
             reader->SetUserName("ann");

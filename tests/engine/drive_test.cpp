@@ -234,7 +234,7 @@ protected:
         home.WriteFile("worlds/Yard/meshes/layout.txt",
                        "name The Yard\nsize 20 10\nstart 2 5 0\nwall 12 0 12 10\n"
                        "landmark 6 5 0.5 Gate\n");
-        kernel = std::make_unique<nKernelServer>();
+        kernel = NewRuntimeKernel();
         kernel->fileServer->DefineAssign("meshes", (home / "worlds/Yard/meshes").c_str());
         observer = dynamic_cast<nObserver*>(kernel->New("nobserver", "/observer"));
         ASSERT_NE(observer, nullptr);
@@ -397,7 +397,7 @@ protected:
         SetDriveDisplayForTesting(0);
         std::filesystem::copy(std::filesystem::path(PELORA_SOURCE_DIR) / "home", home.path(),
                               std::filesystem::copy_options::recursive);
-        kernel = std::make_unique<nKernelServer>();
+        kernel = NewRuntimeKernel();
         script = dynamic_cast<nScriptServer*>(kernel->New("ntclserver", "/sys/servers/script"));
         ASSERT_NE(script, nullptr);
         std::filesystem::current_path(home.path());

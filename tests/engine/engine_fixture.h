@@ -14,7 +14,7 @@
 class EngineFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        kernel = std::make_unique<nKernelServer>();
+        kernel = NewRuntimeKernel();
         script = dynamic_cast<nScriptServer*>(kernel->New("ntclserver", "/sys/servers/script"));
         ASSERT_NE(script, nullptr);
     }

@@ -1,6 +1,7 @@
 // The kernel: the object tree (New, Lookup, Release, the selected object), classes by name,
 // path assigns and pathate, the engine log and the seeding of a new home folder.
 #include "engine/kernel.h"
+#include "engine/services.h"
 
 #include "fakes.h"
 
@@ -52,6 +53,20 @@ TEST_F(KernelTest, NewAtFreePath_MakesObjectWithNameClassAndMissingParents) {
     EXPECT_EQ(parent->GetClass(), "nroot");
     EXPECT_EQ(made->GetParent(), parent);
     EXPECT_EQ(kernel.Lookup("/usr")->GetFullName(), "/usr");
+}
+
+TEST_F(KernelTest, PlainKernel_RegistersNoEngineClass_TheRuntimeKernelRegistersThem) {
+    nKernelServer plain;
+    for (const char* name : {"ntclserver", "nglserver", "pldata", "plnetwork", "nenv"})
+        EXPECT_EQ(plain.New(name, (std::string("/plain/") + name).c_str()), nullptr) << name;
+    EXPECT_NE(plain.New("nroot", "/plain/node"), nullptr);
+
+    auto runtime = NewRuntimeKernel();
+    EXPECT_NE(dynamic_cast<nScriptServer*>(runtime->New("ntclserver", "/sys/servers/script")),
+              nullptr);
+    EXPECT_NE(dynamic_cast<plData*>(runtime->New("pldata", "/sys/servers/data")), nullptr);
+    EXPECT_NE(dynamic_cast<plNetwork*>(runtime->New("plnetwork", "/sys/network")), nullptr);
+    EXPECT_NE(dynamic_cast<nEnv*>(runtime->New("nenv", "/sys/env")), nullptr);
 }
 
 TEST_F(KernelTest, NewAtTakenPath_GivesTheObjectAlreadyThere) {

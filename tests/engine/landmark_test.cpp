@@ -20,7 +20,7 @@ class Landmarks : public ::testing::Test {
 protected:
     void SetUp() override {
         plLandmarkInformation::resetForTesting();
-        kernel = std::make_unique<nKernelServer>();
+        kernel = NewRuntimeKernel();
     }
     void TearDown() override { plLandmarkInformation::resetForTesting(); }
 
@@ -87,7 +87,7 @@ TEST_F(Landmarks, Save_WritesReadableFileAndNextInstanceReadsIt) {
         << text;
 
     plLandmarkInformation::resetForTesting();
-    kernel = std::make_unique<nKernelServer>();
+    kernel = NewRuntimeKernel();
     auto* again = plLandmarkInformation::getInstance(kernel.get(), "ann");
     EXPECT_EQ(again->reached().at("Park"), (List{"Pond", "Old oak"}));
 }

@@ -5,9 +5,11 @@
 
 #include "data_server.h"
 #include "drive.h"
+#include "drive_hud.h"
 
 #include <QApplication>
 #include <QImage>
+#include <QTest>
 #include <QTimer>
 #include <QWidget>
 
@@ -136,6 +138,33 @@ TEST_F(NetworkDrive, ServerLostDuringADrive_StateSaysSoWhenTheDriveEnds) {
     EXPECT_EQ(State(), "lost");
     EXPECT_TRUE(PeerAvatars(kernel.get()).empty());
     EXPECT_NE(Run("net::leave").substr(0, 1), "0");
+}
+
+TEST_F(NetworkDrive, ServerLostDuringADrive_TheHudSaysSoWhileTheDriveGoesOn) {
+    OtherEngine bob(server.Port());
+    ASSERT_NO_FATAL_FAILURE(BothInTheWorld(bob));
+    SetDriveDisplayForTesting(1);
+    bool online = false, killed = false, told = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        QWidget* window = DriveWindow();
+        if (!window)
+            return;
+        std::string hud = window->accessibleDescription().toStdString();
+        if (!killed && hud.find("Server: online.") != std::string::npos) {
+            online = true;
+            killed = true;
+            SignalServer(SIGKILL);
+        } else if (killed && hud.find(kConnectionLostText) != std::string::npos && !told) {
+            told = true;
+            QTest::keyClick(window, Qt::Key_Escape); // the drive went on until now
+        }
+    });
+    poll.start(20);
+    Run("/observer.setsummary false; /observer.setautodrive 20; /observer.start");
+    EXPECT_TRUE(online);
+    EXPECT_TRUE(told);
+    EXPECT_EQ(State(), "lost");
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 // kernel, script server and netsetup.tcl) in the same process when a test needs two users.
 #pragma once
 
+#include "engine/services.h"
 #include "network_fixture.h"
 #include "server_process.h"
 
@@ -24,7 +25,7 @@
 class OtherEngine {
 public:
     explicit OtherEngine(int port) {
-        kernel_ = std::make_unique<nKernelServer>();
+        kernel_ = NewRuntimeKernel();
         script_ = dynamic_cast<nScriptServer*>(kernel_->New("ntclserver", "/sys/servers/script"));
         std::string result;
         EXPECT_TRUE(script_ &&

@@ -3,6 +3,7 @@
 // and the default worlds, which use the optional fields and load without a warning.
 #include "drive.h"
 #include "engine/kernel.h"
+#include "engine/services.h"
 #include "fakes.h"
 #include "world_layout.h"
 
@@ -91,9 +92,9 @@ TEST(WorldLayoutLoad, BadOptionalValue_LogsTheFileAndLineAndTheWorldLoads) {
     home.WriteFile("worlds/Yard/meshes/layout.txt",
                    "name Yard\nsize 20 10\nstart 2 5 0\nbox 6 2 1 1 height=huge\n"
                    "landmark 10 5 0.5 Gate\n");
-    nKernelServer kernel;
-    kernel.fileServer->DefineAssign("meshes", (home / "worlds/Yard/meshes").c_str());
-    auto* world = dynamic_cast<nWorld*>(kernel.New("nworld", "/usr/share/scene/world"));
+    auto kernel = NewRuntimeKernel();
+    kernel->fileServer->DefineAssign("meshes", (home / "worlds/Yard/meshes").c_str());
+    auto* world = dynamic_cast<nWorld*>(kernel->New("nworld", "/usr/share/scene/world"));
     ASSERT_NE(world, nullptr);
     std::string result;
     ASSERT_EQ(world->Call("load", {"meshes:layout.txt"}, result), nCallStatus::Ok) << result;

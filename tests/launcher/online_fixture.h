@@ -8,6 +8,7 @@
 
 #include "accounts/password_file.h"
 #include "drive.h"
+#include "engine/services.h"
 #include "launcher_fixture.h"
 #include "peer_avatars.h"
 #include "server_process.h"
@@ -233,7 +234,7 @@ inline int PressDriveOnline(platform::HWND login, const std::string& name,
 class ServerProbe {
 public:
     explicit ServerProbe(int port) {
-        kernel_ = std::make_unique<nKernelServer>();
+        kernel_ = NewRuntimeKernel();
         script_ = dynamic_cast<nScriptServer*>(kernel_->New("ntclserver", "/sys/servers/script"));
         std::string result;
         EXPECT_TRUE(script_ && script_->RunScript("scripts:netsetup.tcl", result)) << result;

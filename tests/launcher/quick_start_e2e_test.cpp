@@ -25,7 +25,8 @@ constexpr int kSecondsBefore = 100;
 
 // The user's driving time as a data server of a fresh kernel reads it from the home folder.
 int DrivingTime(const std::string& user) {
-    nKernelServer kernel;
+    auto ownKernel = NewRuntimeKernel();
+    nKernelServer& kernel = *ownKernel;
     auto* data = dynamic_cast<plData*>(kernel.New("pldata", "/sys/servers/data"));
     if (!data)
         return -1;

@@ -1,5 +1,6 @@
 // Quoting texts as single Tcl words: the chosen forms, and the round trip through the real
 // interpreter for texts full of the characters Tcl treats specially.
+#include "engine/services.h"
 #include "launcher_fixture.h"
 
 #include <random>
@@ -40,7 +41,7 @@ TEST(ScriptWordTest, UnbalancedOrBackslashed_EscapesEverySpecialCharacter) {
 class ScriptWordTclTest : public LauncherTest {
 protected:
     void SetUp() override {
-        kernel = std::make_unique<nKernelServer>();
+        kernel = NewRuntimeKernel();
         tcl =
             dynamic_cast<nScriptServer*>(kernel->New("ntclserver", "/sys/servers/script", "nroot"));
         if (!tcl)

@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -31,7 +32,7 @@ protected:
         home.WriteFile("worlds/Yard/meshes/layout.txt",
                        "name The Yard\nsize 30 10\nstart 2 5 0\nwall 20 0 20 10\n"
                        "landmark 10 5 0.5 Gate\n");
-        kernel = std::make_unique<nKernelServer>();
+        kernel = NewRuntimeKernel();
         kernel->fileServer->DefineAssign("meshes", (home / "worlds/Yard/meshes").c_str());
         std::string result;
         nRoot* world = kernel->New("nworld", "/usr/share/scene/world");
@@ -80,11 +81,17 @@ protected:
 
 TEST_F(DriveWindow3D, Drive_OpensInFirstPersonWithSkyAboveAndFloorBelow) {
     QImage frame;
+    bool leaveOnTop = false;
     DriveAndThen([&](QWidget* window, DriveGlView* gl) {
         frame = gl->grabFramebuffer();
+        for (auto* button : window->findChildren<QPushButton*>())
+            if (button->text() == "Leave")
+                leaveOnTop =
+                    button->isVisible() && window->childAt(button->geometry().center()) == button;
         QTest::keyClick(window, Qt::Key_Escape);
     });
     ASSERT_FALSE(frame.isNull());
+    EXPECT_TRUE(leaveOnTop); // the Leave button stays over the 3D picture
     EXPECT_EQ(log.Count("3D drive view is not available"), 0);
     // Sky at the top middle, beige floor at the bottom middle, the map in the lower right.
     QColor sky = frame.pixelColor(frame.width() / 2, 4);

@@ -2,7 +2,7 @@
 // the configuration window opens (on Add User with -add), or, without a display, -add makes
 // the guest account and says how to go on from the command line.
 #include "command_line.h"
-#include "home_folder.h"
+#include "engine/home_folder.h"
 #include "users_window.h"
 
 #include <QApplication>

@@ -1,9 +1,10 @@
 // The object kernel: the tree of named engine objects, creation by class name, selection of
-// the current object, and the home folder's assigns.
+// the current object, and the home folder's assigns. Part of the kernel library (it moved
+// here from engine/); it registers only "nroot", the runtime's classes come from
+// NewRuntimeKernel.
 #include "engine/kernel.h"
 
-#include "home_folder.h"
-#include "runtime_classes.h"
+#include "engine/home_folder.h"
 
 #include <algorithm>
 #include <sstream>
@@ -132,7 +133,6 @@ nKernelServer::nKernelServer() : fileServer(nullptr) {
     fileServer->DefineAssign("scripts", (home + "/scripts").c_str());
 
     AddClass("nroot", [] { return new nPlainNode; });
-    RegisterRuntimeClasses(this);
 }
 
 nKernelServer::~nKernelServer() {

@@ -1,7 +1,7 @@
 // The engine log (home:n_runlog.txt once the kernel's Log names it) and the assertion report.
 #include "engine/kernel.h"
 
-#include "format_text.h"
+#include "engine/format_text.h"
 #include "platform/file_system.h"
 
 #include <cstdarg>

@@ -1,7 +1,7 @@
 // Path assigns of the file server, and pathate, which resolves them in printf-style paths.
 #include "engine/kernel.h"
 
-#include "format_text.h"
+#include "engine/format_text.h"
 
 #include <cstdarg>
 #include <vector>

@@ -2,7 +2,7 @@
 // $XDG_DATA_HOME/pelora/home (or ~/.local/share/pelora/home), seeded on first use from the
 // installed copy of home/: share/pelora/home beside the program's bin/ folder, or, for a
 // program run from its build tree, the source tree's home/.
-#include "home_folder.h"
+#include "engine/home_folder.h"
 
 #include "platform/file_system.h"
 
