@@ -10,11 +10,10 @@
 std::string plNetworkObject::Login(Request kind, const std::string& name,
                                    const std::string& password) {
     std::string now;
-    if (!refusal_.empty()) {
+    if (link_ == Link::Refused) {
         // The greeting was refused: this answer is the server's reason.
         now = Sentence(refusal_, "The server refused the connection.");
-        refusal_.clear();
-        SetState("not connected");
+        SetLink(Link::NotConnected);
     } else if (!Ready()) {
         now = "Not connected to the server.";
     } else if (!names::IsValidUtf8(name) || !names::IsValidUtf8(password)) {
@@ -45,13 +44,14 @@ std::string plNetworkObject::Login(Request kind, const std::string& name,
 // connection plain whatever the old answer is (the server answers a logout without a login
 // all the same); the old login's success then needs no logout of its own.
 void plNetworkObject::UndoAbandonedLogins() {
-    const auto& logins = pending_[Request::Login];
+    const auto& logins = pending_.Of(Request::Login);
     if (logins.size() <= undoneLogins_ ||
-        std::find(logins.begin(), logins.end(), false) != logins.end())
+        std::any_of(logins.begin(), logins.end(),
+                    [](const auto& login) { return !login.abandoned; }))
         return;
     const std::size_t undone = logins.size();
     if (SendRequest(Request::Logout, wire::FrameType::Logout, pelora::wire::Logout())) {
-        pending_[Request::Logout].back() = true;
+        pending_.Of(Request::Logout).back().abandoned = true;
         undoneLogins_ = undone;
     }
 }
@@ -60,7 +60,7 @@ std::string plNetworkObject::Logout() {
     std::string now;
     if (!Ready())
         now = "1 not connected to the server";
-    else if (userName_.empty())
+    else if (!LoggedIn())
         now = "0 not logged in";
     else if (SendRequest(Request::Logout, wire::FrameType::Logout, pelora::wire::Logout()))
         return "";
@@ -72,7 +72,7 @@ std::string plNetworkObject::Logout() {
 
 std::string plNetworkObject::Users() {
     std::string now;
-    if (!Ready() || userName_.empty())
+    if (!Ready() || !LoggedIn())
         now = "1 not logged in to the server";
     else if (SendRequest(Request::Users, wire::FrameType::UsersRequest,
                          pelora::wire::UsersRequest()))
@@ -86,7 +86,7 @@ std::string plNetworkObject::Users() {
 void plNetworkObject::HandleLoginReply(const wire::Frame& frame) {
     bool abandoned = false;
     const bool undone = undoneLogins_ > 0;
-    if (!TakePending(Request::Login, abandoned))
+    if (!TakePending(Request::Login, frame, abandoned))
         return;
     pelora::wire::LoginReply reply;
     if (!ReadFrame(frame, reply)) {
@@ -105,11 +105,11 @@ void plNetworkObject::HandleLoginReply(const wire::Frame& frame) {
             n_printf("Network: a login that was no longer awaited succeeded; logging out\n");
             if (!undone &&
                 SendRequest(Request::Logout, wire::FrameType::Logout, pelora::wire::Logout()))
-                pending_[Request::Logout].back() = true;
+                pending_.Of(Request::Logout).back().abandoned = true;
             return;
         }
         userName_ = reply.name();
-        SetState("online");
+        SetLink(Link::Online);
         text = "0 logged in";
         break;
     case R::UNKNOWN_USER:
@@ -131,7 +131,7 @@ void plNetworkObject::HandleLoginReply(const wire::Frame& frame) {
 
 void plNetworkObject::HandleCreateReply(const wire::Frame& frame) {
     bool abandoned = false;
-    if (!TakePending(Request::Create, abandoned) || abandoned)
+    if (!TakePending(Request::Create, frame, abandoned) || abandoned)
         return;
     pelora::wire::CreateReply reply;
     if (!ReadFrame(frame, reply)) {
@@ -146,13 +146,14 @@ void plNetworkObject::HandleCreateReply(const wire::Frame& frame) {
 }
 
 void plNetworkObject::HandleUsersReply(const wire::Frame& frame) {
-    auto& queue = pending_[Request::Users];
-    if (queue.empty())
+    auto* request = pending_.Find(Request::Users, wire::RequestIdOf(frame));
+    if (!request)
         return;
-    const bool abandoned = queue.front();
+    const bool abandoned = request->abandoned;
+    bool ignored = false;
     pelora::wire::UsersReply reply;
     if (!ReadFrame(frame, reply)) {
-        queue.pop_front();
+        pending_.Take(Request::Users, wire::RequestIdOf(frame), ignored);
         if (!abandoned)
             Answer(Request::Users, "1 the list of users could not be read");
         return;
@@ -163,7 +164,7 @@ void plNetworkObject::HandleUsersReply(const wire::Frame& frame) {
     }
     if (!reply.last())
         return;
-    queue.pop_front();
+    pending_.Take(Request::Users, wire::RequestIdOf(frame), ignored);
     if (!abandoned)
         Answer(Request::Users, "0 " + std::to_string(reply.total()) + " users online");
 }

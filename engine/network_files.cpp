@@ -6,8 +6,6 @@
 #include "engine/services.h"
 #include "protocol/message_checks.h"
 
-#include <tcl.h>
-
 #include <filesystem>
 
 void plNetworkObject::OnSessionDrained() {
@@ -23,7 +21,7 @@ std::string plNetworkObject::SendFile(const std::string& user, const std::string
     std::string folder = UserFolder(user);
     auto upload = std::make_unique<FileUpload>();
     std::string error;
-    if (!Ready() || userName_.empty())
+    if (!Ready() || !LoggedIn())
         now = "1 not logged in to the server";
     else if (fileStage_ != FileStage::None)
         now = "1 another data file is being sent";
@@ -31,8 +29,8 @@ std::string plNetworkObject::SendFile(const std::string& user, const std::string
         now = "1 '" + user + "' names no user folder";
     else if (!upload->Open(folder, name, session_.Welcome().max_file_bytes(), error))
         now = "1 " + error;
-    else if (SetVar("::net::ack_file", ""),
-             !session_.Send(wire::FrameType::FileOffer, upload->Offer()))
+    else if (SetVar("::net::ack_file", ""), fileRequestId_ = pending_.NextId(),
+             !session_.Send(wire::FrameType::FileOffer, upload->Offer(), fileRequestId_))
         now = "1 the request could not be sent";
     else {
         // The file's answers are followed by its own stages, not by the request queue.
@@ -59,7 +57,7 @@ void plNetworkObject::PumpFile() {
             CancelFile(error);
             return;
         }
-        if (!session_.Send(wire::FrameType::FileChunk, chunk))
+        if (!session_.Send(wire::FrameType::FileChunk, chunk, fileRequestId_))
             return; // the connection is gone; its loss ends the transfer
         SetVar("::net::file_progress", std::to_string(upload_ ? upload_->Offset() : 0));
     }
@@ -71,6 +69,11 @@ void plNetworkObject::HandleFileReply(const wire::Frame& frame) {
     if (!wire::ParseFrame(frame, reply, problem)) {
         if (fileStage_ != FileStage::None && fileStage_ != FileStage::Cancelling)
             FinishFile(false, "1 the server's answer about the file could not be read");
+        return;
+    }
+    // An answer about an earlier file (one cancelled, say) is not this file's.
+    if (const std::uint32_t id = wire::RequestIdOf(frame); id != 0 && id != fileRequestId_) {
+        n_printf("Network: an answer about an earlier data file was dropped\n");
         return;
     }
     using R = pelora::wire::FileReply;
@@ -148,7 +151,8 @@ void plNetworkObject::CancelFile(const std::string& why) {
         return;
     fileStall_.stop();
     std::string name = upload_ ? upload_->Name() : std::string();
-    if (Ready() && session_.Send(wire::FrameType::FileCancel, pelora::wire::FileCancel())) {
+    if (Ready() &&
+        session_.Send(wire::FrameType::FileCancel, pelora::wire::FileCancel(), fileRequestId_)) {
         fileStage_ = FileStage::Cancelling;
     } else {
         fileStage_ = FileStage::None;
@@ -178,11 +182,8 @@ void SendDriveDataFile(nKernelServer* kernel, const std::string& userName,
     }
     // The same procedure as the upload after the drive: one set of rules, waits and records.
     std::string name = fs::path(path).filename().string();
-    const char* words[] = {"net::sendfile", name.c_str(), userName.c_str()};
-    char* command = Tcl_Merge(3, words);
     std::string result;
-    script->RunCommand(command, result);
-    Tcl_Free(command);
+    script->RunWords({"net::sendfile", name, userName}, result);
     if (result.empty() || result[0] != '0')
         n_printf("Network: %s was not sent after the drive (%s); it is left for the upload\n",
                  name.c_str(), result.c_str());

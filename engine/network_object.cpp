@@ -6,12 +6,10 @@
 
 #include "data_server.h"
 #include "runtime_classes.h"
-#include "tcl_server.h"
 
 #include "protocol/message_checks.h"
 
-#include <tcl.h>
-
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 
@@ -186,7 +184,7 @@ nCallStatus plNetworkObject::Call(const std::string& method, const std::vector<s
             return usage("?reason?");
         std::string why = args.empty() ? "disconnected" : args[0];
         session_.Close(why);
-        OnSessionLostOrClosed("The connection was closed (" + why + ").", "not connected");
+        OnSessionLostOrClosed("The connection was closed (" + why + ").", Link::NotConnected);
     } else if (method == "login" || method == "createuser") {
         if (args.size() != 2)
             return usage("name password");
@@ -233,7 +231,7 @@ nCallStatus plNetworkObject::Call(const std::string& method, const std::vector<s
             return usage("create|login|logout|users|join|leave|file");
         Abandon(kind);
     } else if (method == "getstate" && args.empty()) {
-        result = state_;
+        result = LinkText(link_);
     } else if (method == "getuser" && args.empty()) {
         result = userName_;
     } else {
@@ -249,7 +247,7 @@ std::string plNetworkObject::Connect() {
     }
     refusal_.clear();
     SetVar("::net::wv_connect", "");
-    SetState("connecting");
+    SetLink(Link::Connecting);
     // The session answers through OnSessionReady or OnSessionFailed, possibly at once.
     session_.Connect(socket_.Host(), socket_.Port(), KeysFolder());
     return "";
@@ -260,8 +258,7 @@ void plNetworkObject::Abandon(Request kind) {
         CancelFile("the wait for the server ended");
         return;
     }
-    for (auto& abandoned : pending_[kind])
-        abandoned = true;
+    pending_.AbandonAll(kind);
 }
 
 // ---- requests and answers -----------------------------------------------------------------
@@ -269,18 +266,20 @@ void plNetworkObject::Abandon(Request kind) {
 bool plNetworkObject::SendRequest(Request kind, wire::FrameType type,
                                   const google::protobuf::MessageLite& message) {
     SetVar(VarFor(kind), "");
-    if (!session_.Send(type, message))
+    const std::uint32_t id = pending_.NextId();
+    if (!session_.Send(type, message, id))
         return false;
-    pending_[kind].push_back(false);
+    pending_.Add(kind, id);
     return true;
 }
 
-bool plNetworkObject::TakePending(Request kind, bool& abandoned) {
-    auto& queue = pending_[kind];
-    if (queue.empty())
+bool plNetworkObject::TakePending(Request kind, const wire::Frame& reply, bool& abandoned) {
+    const std::uint32_t id = wire::RequestIdOf(reply);
+    if (!pending_.Take(kind, id, abandoned)) {
+        if (id != 0)
+            n_printf("WARN: Network: the server answered request %u, which was not asked\n", id);
         return false;
-    abandoned = queue.front();
-    queue.pop_front();
+    }
     if (kind == Request::Login && undoneLogins_ > 0)
         --undoneLogins_;
     return true;
@@ -293,7 +292,7 @@ void plNetworkObject::Answer(Request kind, const std::string& text) {
 // ---- the connection's events --------------------------------------------------------------
 
 void plNetworkObject::OnSessionReady() {
-    SetState("connected");
+    SetLink(Link::Connected);
     SetVar("::net::wv_connect", "0 connected");
 }
 
@@ -303,30 +302,30 @@ void plNetworkObject::OnSessionFailed(ConnectFailure failure, const std::string&
         // The launcher goes on to log in when the state reads connected; that login then
         // answers with the server's sentence, so the user learns what to do.
         refusal_ = serverMessage;
-        SetState("connected");
+        SetLink(Link::Refused);
         SetVar("::net::wv_connect", "0 the server refused: " + serverMessage);
         return;
     }
-    SetState("not connected");
-    SetVar("::net::wv_connect", "1 " + reason);
+    SetLink(Link::NotConnected);
+    // 2: the server is not the one this computer knows; the launcher says so in words.
+    SetVar("::net::wv_connect", (failure == ConnectFailure::NotTrusted ? "2 " : "1 ") + reason);
 }
 
 void plNetworkObject::OnSessionLost(const std::string& reason) {
-    OnSessionLostOrClosed("The connection to the server was lost (" + reason + ").", "lost");
+    OnSessionLostOrClosed("The connection to the server was lost (" + reason + ").", Link::Lost);
 }
 
-void plNetworkObject::OnSessionLostOrClosed(const std::string& why, const std::string& state) {
+void plNetworkObject::OnSessionLostOrClosed(const std::string& why, Link link) {
     userName_.clear();
     refusal_.clear();
     ClearWorld();
     // Every procedure still waiting gets the reason at once instead of its time-out.
-    auto pending = std::move(pending_);
-    pending_.clear();
+    auto pending = pending_.TakeAll();
     undoneLogins_ = 0;
     for (auto& [kind, queue] : pending) {
         bool waiting = false;
-        for (bool abandoned : queue)
-            waiting = waiting || !abandoned;
+        for (const auto& request : queue)
+            waiting = waiting || !request.abandoned;
         if (waiting)
             Answer(kind, kind == Request::Login || kind == Request::Create ? why : "1 " + why);
     }
@@ -338,7 +337,7 @@ void plNetworkObject::OnSessionLostOrClosed(const std::string& why, const std::s
         if (waited)
             Answer(Request::File, "1 " + why);
     }
-    SetState(state);
+    SetLink(link);
 }
 
 void plNetworkObject::OnSessionFrame(const wire::Frame& frame) {
@@ -352,11 +351,11 @@ void plNetworkObject::OnSessionFrame(const wire::Frame& frame) {
         break;
     case F::LogoutReply: {
         bool abandoned = false;
-        if (!TakePending(Request::Logout, abandoned))
+        if (!TakePending(Request::Logout, frame, abandoned))
             break;
         userName_.clear();
         ClearWorld();
-        SetState("connected");
+        SetLink(Link::Connected);
         if (!abandoned)
             Answer(Request::Logout, "0 logged out");
         break;
@@ -369,7 +368,7 @@ void plNetworkObject::OnSessionFrame(const wire::Frame& frame) {
         break;
     case F::LeaveReply: {
         bool abandoned = false;
-        if (!TakePending(Request::Leave, abandoned))
+        if (!TakePending(Request::Leave, frame, abandoned))
             break;
         ClearWorld();
         if (!abandoned)
@@ -378,7 +377,7 @@ void plNetworkObject::OnSessionFrame(const wire::Frame& frame) {
     }
     case F::MemberJoined: {
         pelora::wire::MemberJoined joined;
-        if (inWorld_ && ReadFrame(frame, joined))
+        if (InWorld() && ReadFrame(frame, joined))
             AddPeer(joined.member());
         break;
     }
@@ -426,30 +425,46 @@ void plNetworkObject::HandleErrorReply(const wire::Frame& frame) {
         return;
     }
     bool abandoned = false;
-    if (!TakePending(kind, abandoned) || abandoned)
+    if (!TakePending(kind, frame, abandoned) || abandoned)
         return;
     Answer(kind, kind == Request::Login || kind == Request::Create ? text : "1 " + text);
 }
 
-// ---- Tcl variables and folders ------------------------------------------------------------
+// ---- script variables and folders ---------------------------------------------------------
 
-void plNetworkObject::SetState(const std::string& state) {
-    state_ = state;
-    SetVar("::net::state", state);
+const char* plNetworkObject::LinkText(Link link) {
+    switch (link) {
+    case Link::NotConnected:
+        return "not connected";
+    case Link::Connecting:
+        return "connecting";
+    case Link::Connected:
+    case Link::Refused:
+        return "connected";
+    case Link::Online:
+    case Link::InWorld:
+        return "online";
+    case Link::Lost:
+        return "lost";
+    }
+    return "not connected";
+}
+
+void plNetworkObject::SetLink(Link link) {
+    link_ = link;
+    if (link != Link::Refused)
+        refusal_.clear();
+    if (!LoggedIn())
+        userName_.clear();
+    SetVar("::net::state", LinkText(link));
 }
 
 void plNetworkObject::SetVar(const char* name, const std::string& value) {
     nKernelServer* kernel = GetKernel();
     auto* script =
-        kernel ? dynamic_cast<nTclServer*>(kernel->Lookup("/sys/servers/script")) : nullptr;
-    if (!script)
-        return;
-    Tcl_Obj* object = Tcl_NewStringObj(value.data(), int(value.size()));
-    Tcl_IncrRefCount(object);
-    // No error message is left in the interpreter: this runs inside whatever command is
-    // waiting, and must not change its result.
-    Tcl_SetVar2Ex(script->GetInterp(), name, nullptr, object, TCL_GLOBAL_ONLY);
-    Tcl_DecrRefCount(object);
+        kernel ? dynamic_cast<nScriptServer*>(kernel->Lookup("/sys/servers/script")) : nullptr;
+    if (script)
+        script->SetVariable(name, value);
 }
 
 std::string plNetworkObject::KeysFolder() const {

@@ -21,6 +21,7 @@
 #include "file_upload.h"
 #include "network_session.h"
 #include "peer_avatars.h"
+#include "pending_requests.h"
 
 #include <QTimer>
 
@@ -65,6 +66,13 @@ public:
     // The kinds of request that wait for an answer.
     enum class Request { Create, Login, Logout, Users, Join, Leave, File };
 
+    // Where the object stands with the server: one value, shown to the scripts as net::state
+    // (LinkText). Refused is a connection whose greeting the server refused: it reads
+    // "connected", so the launcher goes on to log in and the login answers with the server's
+    // sentence. InWorld is logged in and a member of a shared world.
+    enum class Link { NotConnected, Connecting, Connected, Refused, Online, InWorld, Lost };
+    static const char* LinkText(Link link);
+
     // Position updates: at most this often while the chair moves, and this often at least
     // while it stands (so that a member who joins later sees it).
     static constexpr std::int64_t kMovingPositionMs = 200;
@@ -95,7 +103,7 @@ private:
     void OnSessionFrame(const wire::Frame& frame) override;
     void OnSessionDrained() override;
     // The connection is gone (lost, or closed on purpose): waiting procedures get `why`.
-    void OnSessionLostOrClosed(const std::string& why, const std::string& state);
+    void OnSessionLostOrClosed(const std::string& why, Link link);
 
     void HandleLoginReply(const wire::Frame& frame);
     void HandleCreateReply(const wire::Frame& frame);
@@ -112,8 +120,9 @@ private:
     // Sends a request whose answer goes to the request's variable.
     bool SendRequest(Request kind, wire::FrameType type,
                      const google::protobuf::MessageLite& message);
-    // Takes the oldest outstanding request of the kind; false when none was outstanding.
-    bool TakePending(Request kind, bool& abandoned);
+    // Takes the outstanding request of the kind that the reply answers: the one whose id it
+    // echoes, or from a server that echoes none the oldest; false when none was outstanding.
+    bool TakePending(Request kind, const wire::Frame& reply, bool& abandoned);
     void Answer(Request kind, const std::string& text);
 
     void PumpFile();
@@ -125,7 +134,12 @@ private:
     void ClearWorld();
     void SendPosition(const PeerPose& pose);
 
-    void SetState(const std::string& state);
+    // Changes the link and tells the scripts (net::state is written even when its text
+    // stays, which wakes a procedure waiting on it).
+    void SetLink(Link link);
+    bool LoggedIn() const { return link_ == Link::Online || link_ == Link::InWorld; }
+    bool InWorld() const { return link_ == Link::InWorld; }
+    // Sets a script variable through the script server, when there is one.
     void SetVar(const char* name, const std::string& value);
     std::string KeysFolder() const;
     std::string UserFolder(const std::string& user) const;
@@ -133,24 +147,26 @@ private:
 
     plnTlsSocket socket_;
     NetworkSession session_;
-    std::string state_ = "not connected";
-    std::map<Request, std::deque<bool>> pending_; // per kind, oldest first: abandoned?
+    Link link_ = Link::NotConnected;
+    PendingRequests<Request> pending_;
+    std::uint32_t fileRequestId_ = 0; // the offer's, which its chunks and cancel carry too
     // How many of the oldest pending logins (all abandoned) already have a logout sent after
     // them, which undoes them should they succeed.
     std::size_t undoneLogins_ = 0;
 
-    // Set when the server refused the greeting (an update is needed, it is full): its
-    // sentence is the answer of the login that follows, so that the user reads it.
+    // The sentence of the server that refused the greeting (an update is needed, it is
+    // full) while the link is Refused: the answer of the login that follows.
     std::string refusal_;
-    std::string userName_; // logged in as, "" when not
+    std::string userName_; // logged in as, while LoggedIn()
 
     struct JoinFields {
         std::string world, vehicle, colour, gender;
     };
     std::optional<JoinFields> join_;
-    bool inWorld_ = false;
     std::uint32_t memberId_ = 0;
 
+    // A drive runs (the drive's own state, apart from the link: a drive may start before
+    // the join answers, and its positions go out once the link is InWorld).
     bool driving_ = false;
     std::set<std::string> seenInDrive_;
     std::optional<PeerPose> ownPose_;

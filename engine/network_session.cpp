@@ -9,10 +9,6 @@
 #include <QSslSocket>
 #include <QTimer>
 
-#include <tcl.h>
-
-#include <mutex>
-
 namespace {
 
 const char* const kClientName = "pelox 2.1";
@@ -34,32 +30,14 @@ NetworkSession::~NetworkSession() {
     DropSocket();
 }
 
-void NetworkSession::ArmTclWake() {
-    if (wakeFd_ >= 0 || !socket_ || socket_->socketDescriptor() < 0)
-        return;
-    // Tcl's notifier is set up with its library, also when no interpreter was made yet.
-    static std::once_flag tclReady;
-    std::call_once(tclReady, [] { Tcl_FindExecutable(nullptr); });
-    wakeFd_ = int(socket_->socketDescriptor());
-    Tcl_CreateFileHandler(wakeFd_, TCL_READABLE, WakeTcl, this);
-}
-
-void NetworkSession::DisarmTclWake() {
-    if (wakeFd_ < 0)
-        return;
-    Tcl_DeleteFileHandler(wakeFd_);
-    wakeFd_ = -1;
-}
-
-void NetworkSession::WakeTcl(void* session, int) {
-    // Nothing to do here: the wake itself lets the script server's event source pump Qt,
-    // which reads the socket. Disarmed until then, so an unread socket cannot spin Tcl.
-    static_cast<NetworkSession*>(session)->DisarmTclWake();
+void NetworkSession::ArmScriptWake() {
+    if (socket_ && socket_->socketDescriptor() >= 0)
+        wake_.Arm(int(socket_->socketDescriptor()));
 }
 
 void NetworkSession::DropSocket() {
     ++generation_;
-    DisarmTclWake();
+    wake_.Disarm();
     if (pingTimer_) {
         pingTimer_->stop();
         pingTimer_->deleteLater();
@@ -120,7 +98,7 @@ void NetworkSession::Connect(const std::string& host, std::uint16_t port,
                      [this, generation] { OnReadyRead(generation); });
     QObject::connect(socket_, &QAbstractSocket::connected, ctx, [this, generation] {
         if (generation == generation_)
-            ArmTclWake();
+            ArmScriptWake();
     });
     QObject::connect(socket_, &QSslSocket::encryptedBytesWritten, ctx, [this, generation](qint64) {
         if (generation == generation_)
@@ -141,11 +119,12 @@ void NetworkSession::Close(const std::string& reason) {
     DropSocket();
 }
 
-bool NetworkSession::Send(wire::FrameType type, const google::protobuf::MessageLite& message) {
+bool NetworkSession::Send(wire::FrameType type, const google::protobuf::MessageLite& message,
+                          std::uint32_t requestId) {
     if (!socket_ || (phase_ != Phase::Ready && type != wire::FrameType::Hello))
         return false;
     std::string bytes;
-    if (!wire::AppendMessage(bytes, type, message)) {
+    if (!wire::AppendMessage(bytes, type, message, requestId)) {
         n_printf("ERROR: Network: a %s message did not fit one frame; not sent\n",
                  wire::FrameTypeName(std::uint16_t(type)).c_str());
         return false;
@@ -263,8 +242,8 @@ void NetworkSession::OnReadyRead(unsigned generation) {
         QByteArray bytes = socket_->read(kReadBufferBytes);
         if (bytes.isEmpty()) {
             // Made afresh, so that a wake Tcl queued for the bytes just read is dropped.
-            DisarmTclWake();
-            ArmTclWake();
+            wake_.Disarm();
+            ArmScriptWake();
             return;
         }
         sinceReceived_.start();
@@ -353,6 +332,8 @@ void NetworkSession::HandleHelloReply(const wire::Frame& frame) {
         FailAttempt(ConnectFailure::ServerRefused, "the server refused: " + message, message);
         return;
     }
+    if (!TakeSealKey(reply.seal_public_key()))
+        return;
     welcome_ = reply;
     phase_ = Phase::Ready;
     n_printf("Network: connected to server %s (%s, protocol %u)\n", serverName_.c_str(),
@@ -365,6 +346,30 @@ void NetworkSession::HandleHelloReply(const wire::Frame& frame) {
     pingTimer_->start(int(seconds * 1000));
     sinceReceived_.start();
     listener_.OnSessionReady();
+}
+
+bool NetworkSession::TakeSealKey(const std::string& key) {
+    // An older server gives none: data files are sealed for a key the site installed.
+    if (key.empty())
+        return true;
+    const auto judged = trust_->JudgeSealKey(serverName_, key, decision_.firstUse);
+    if (!judged.accepted) {
+        FailAttempt(ConnectFailure::NotTrusted, "sealing key not trusted: " + judged.reason);
+        return false;
+    }
+    if (!judged.store)
+        return true;
+    std::string error;
+    if (!trust_->StoreSealKey(key, error)) {
+        n_printf("WARN: Network: the sealing key of server %s could not be kept: %s\n",
+                 serverName_.c_str(), error.c_str());
+        return true;
+    }
+    n_printf("Network: learnt the sealing key of server %s over its trusted connection; data "
+             "files are sealed for it (%s)%s%s\n",
+             serverName_.c_str(), trust_->SealKeyPath().c_str(), judged.reason.empty() ? "" : "; ",
+             judged.reason.c_str());
+    return true;
 }
 
 void NetworkSession::OnPingTick() {
@@ -387,6 +392,9 @@ void NetworkSession::OnPingTick() {
 void NetworkSession::FailAttempt(ConnectFailure failure, const std::string& reason,
                                  const std::string& serverMessage) {
     n_printf("Network: could not connect to server %s: %s\n", serverName_.c_str(), reason.c_str());
+    // Noted for the site's IT, who can look at it and accept it with plconfig.
+    if (failure == ConnectFailure::NotTrusted && trust_)
+        trust_->RememberRefused(serverName_, decision_.fingerprint);
     DropSocket();
     listener_.OnSessionFailed(failure, reason, serverMessage);
 }

@@ -9,6 +9,7 @@
 
 #include "protocol/framing.h"
 #include "protocol/messages.pb.h"
+#include "script_wake.h"
 #include "trust_store.h"
 
 #include <QElapsedTimer>
@@ -65,7 +66,9 @@ public:
     void Close(const std::string& reason);
 
     // Queues one frame; false when there is no session or the message does not fit a frame.
-    bool Send(wire::FrameType type, const google::protobuf::MessageLite& message);
+    // `requestId`: the request's id, echoed by the server's reply (0 for none).
+    bool Send(wire::FrameType type, const google::protobuf::MessageLite& message,
+              std::uint32_t requestId = 0);
     // Bytes queued in the socket and not yet handed to the system.
     std::int64_t BytesToWrite() const;
 
@@ -81,6 +84,8 @@ private:
     void OnDisconnected(unsigned generation);
     void OnReadyRead(unsigned generation);
     void OnPingTick();
+    // Takes the sealing key of the greeting; false (the attempt failed) when it is refused.
+    bool TakeSealKey(const std::string& key);
     void Dispatch(const wire::Frame& frame);
     void HandleHelloReply(const wire::Frame& frame);
 
@@ -91,17 +96,15 @@ private:
     void LoseSession(const std::string& reason);
     void DropSocket();
     // While a procedure waits in Tcl's own event loop, Qt's events are looked at only every
-    // few milliseconds; a readable socket wakes Tcl at once, one wake per read.
-    void ArmTclWake();
-    void DisarmTclWake();
-    static void WakeTcl(void* session, int mask);
+    // few milliseconds; a readable socket wakes the script loop at once, one wake per read.
+    void ArmScriptWake();
 
     Listener& listener_;
     std::unique_ptr<QObject> context_; // owns the socket and the timer and their connections
     QSslSocket* socket_ = nullptr;
     QTimer* pingTimer_ = nullptr;
     unsigned generation_ = 0; // bumped whenever the socket changes, to ignore stale signals
-    int wakeFd_ = -1;         // the socket watched by Tcl's notifier, -1 when none
+    ScriptWake wake_;         // the socket watched by the script loop
     Phase phase_ = Phase::Idle;
 
     std::string host_;

@@ -36,7 +36,7 @@ std::string plNetworkObject::Start() {
     std::string now;
     if (!join_)
         now = "1 no world to join (net::setJoinVars was not run)";
-    else if (!Ready() || userName_.empty())
+    else if (!Ready() || !LoggedIn())
         now = "1 not logged in to the server";
     else {
         pelora::wire::Join join;
@@ -73,7 +73,7 @@ std::string plNetworkObject::Stop() {
     driving_ = false;
     if (session_.phase() != NetworkSession::Phase::Idle)
         session_.Close("the network was stopped");
-    OnSessionLostOrClosed("The network was stopped.", "not connected");
+    OnSessionLostOrClosed("The network was stopped.", Link::NotConnected);
     return "0 stopped";
 }
 
@@ -96,7 +96,7 @@ std::string plNetworkObject::Positions() {
 
 void plNetworkObject::HandleJoinReply(const wire::Frame& frame) {
     bool abandoned = false;
-    if (!TakePending(Request::Join, abandoned))
+    if (!TakePending(Request::Join, frame, abandoned))
         return;
     pelora::wire::JoinReply reply;
     std::string problem;
@@ -112,7 +112,8 @@ void plNetworkObject::HandleJoinReply(const wire::Frame& frame) {
         Answer(Request::Join, "1 " + why);
         return;
     }
-    inWorld_ = true;
+    if (link_ == Link::Online)
+        link_ = Link::InWorld; // net::state reads "online" as before
     memberId_ = reply.member_id();
     for (const auto& member : reply.members())
         AddPeer(member);
@@ -127,7 +128,7 @@ void plNetworkObject::HandleJoinReply(const wire::Frame& frame) {
 void plNetworkObject::HandlePositions(const wire::Frame& frame) {
     pelora::wire::Positions positions;
     std::string problem;
-    if (!inWorld_ || !wire::ParseFrame(frame, positions, problem))
+    if (!InWorld() || !wire::ParseFrame(frame, positions, problem))
         return;
     const std::int64_t now = PeerClockMs();
     nKernelServer* kernel = GetKernel();
@@ -172,7 +173,8 @@ void plNetworkObject::RemovePeer(std::uint32_t id) {
 }
 
 void plNetworkObject::ClearWorld() {
-    inWorld_ = false;
+    if (link_ == Link::InWorld)
+        link_ = Link::Online;
     memberId_ = 0;
     lastSentMs_ = -1;
     if (nKernelServer* kernel = GetKernel()) {
@@ -183,7 +185,7 @@ void plNetworkObject::ClearWorld() {
 }
 
 void plNetworkObject::SendPosition(const PeerPose& pose) {
-    if (!inWorld_ || !Ready())
+    if (!InWorld() || !Ready())
         return;
     pelora::wire::Position position;
     position.set_x(float(pose.x));
@@ -208,7 +210,7 @@ void plNetworkObject::DriveStarted() {
 
 void plNetworkObject::DrivePosition(const PeerPose& pose) {
     ownPose_ = pose;
-    if (!driving_ || !inWorld_)
+    if (!driving_ || !InWorld())
         return;
     const std::int64_t now = PeerClockMs();
     const std::int64_t since = lastSentMs_ < 0 ? INT64_MAX : now - lastSentMs_;
@@ -219,7 +221,7 @@ void plNetworkObject::DrivePosition(const PeerPose& pose) {
 
 std::vector<std::string> plNetworkObject::DriveEnded() {
     // The last position always goes out, so the others see where the chair stopped.
-    if (ownPose_ && inWorld_ && (lastSentMs_ < 0 || !SamePose(*ownPose_, lastSentPose_)))
+    if (ownPose_ && InWorld() && (lastSentMs_ < 0 || !SamePose(*ownPose_, lastSentPose_)))
         SendPosition(*ownPose_);
     driving_ = false;
     std::vector<std::string> names(seenInDrive_.begin(), seenInDrive_.end());

@@ -541,6 +541,36 @@ bool nTclServer::RunCommand(const char* command, std::string& result) {
         [&] { return Tcl_EvalEx(interp, text.data(), int(text.size()), TCL_EVAL_GLOBAL); }, result);
 }
 
+bool nTclServer::RunWords(const std::vector<std::string>& words, std::string& result) {
+    std::string text;
+    std::vector<Tcl_Obj*> objects;
+    for (const std::string& word : words) {
+        text += (text.empty() ? "" : " ") + word;
+        objects.push_back(Tcl_NewStringObj(word.data(), int(word.size())));
+        Tcl_IncrRefCount(objects.back());
+    }
+    Tcl_Interp* interp = core_->interp;
+    bool ok = core_->Evaluate(
+        text, false,
+        [&] { return Tcl_EvalObjv(interp, int(objects.size()), objects.data(), TCL_EVAL_GLOBAL); },
+        result);
+    for (Tcl_Obj* object : objects)
+        Tcl_DecrRefCount(object);
+    return ok;
+}
+
+bool nTclServer::SetVariable(const char* name, const std::string& value) {
+    if (!name || !*name)
+        return false;
+    Tcl_Obj* object = Tcl_NewStringObj(value.data(), int(value.size()));
+    Tcl_IncrRefCount(object);
+    // No error message is left in the interpreter: this may run inside a command that is
+    // waiting, which must keep its result.
+    bool ok = Tcl_SetVar2Ex(core_->interp, name, nullptr, object, TCL_GLOBAL_ONLY) != nullptr;
+    Tcl_DecrRefCount(object);
+    return ok;
+}
+
 const ScriptRunReport& LastScriptRun() {
     return g_lastScriptRun;
 }

@@ -29,6 +29,8 @@ public:
     bool RunCommand(const char* command, std::string& result) override;
     bool RunScript(const char* path, std::string& result) override;
     bool ProcessEvents() override;
+    bool RunWords(const std::vector<std::string>& words, std::string& result) override;
+    bool SetVariable(const char* name, const std::string& value) override;
 
     Tcl_Interp* GetInterp() const;
 

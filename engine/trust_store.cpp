@@ -1,6 +1,7 @@
 // Server certificate trust: the installed certificate, else trust on first use.
 #include "trust_store.h"
 
+#include "engine/kernel.h"
 #include "platform/file_system.h"
 #include "platform/window_system.h"
 
@@ -18,6 +19,43 @@ namespace {
 
 const char* const kPinnedFile = "server.pem";
 const char* const kKnownServersFile = "known_servers";
+const char* const kSealKeyFile = "server.pub";
+const char* const kRefusedServersFile = "refused_servers";
+constexpr std::size_t kSealKeyBytes = 32;
+
+std::string Hex(const std::string& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned char c : bytes) {
+        hex += digits[c >> 4];
+        hex += digits[c & 15];
+    }
+    return hex;
+}
+
+// The key in a server.pub file's bytes (raw, or hex with white space around); "" when none.
+std::string ParseSealKey(const std::string& bytes) {
+    if (bytes.size() == kSealKeyBytes)
+        return bytes;
+    std::string hex;
+    for (char c : bytes)
+        if (!std::isspace(static_cast<unsigned char>(c)))
+            hex += c;
+    if (hex.size() != 2 * kSealKeyBytes)
+        return "";
+    std::string key;
+    for (std::size_t i = 0; i < hex.size(); i += 2) {
+        auto value = [](char c) {
+            return std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
+                                                               : std::tolower(c) - 'a' + 10;
+        };
+        if (!std::isxdigit(static_cast<unsigned char>(hex[i])) ||
+            !std::isxdigit(static_cast<unsigned char>(hex[i + 1])))
+            return "";
+        key += char(value(hex[i]) * 16 + value(hex[i + 1]));
+    }
+    return key;
+}
 
 std::string Lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -159,6 +197,85 @@ Decision TrustStore::Judge(const std::string& serverKey, const QSslCertificate& 
                       serverKey + " from that file or install the site's certificate as " +
                       pinnedPath + ", otherwise someone may be posing as the server";
     return decision;
+}
+
+std::string TrustStore::SealKeyPath() const {
+    return keysFolder_ + kSealKeyFile;
+}
+
+std::string TrustStore::RefusedServersPath() const {
+    return keysFolder_ + kRefusedServersFile;
+}
+
+TrustStore::SealKeyDecision TrustStore::JudgeSealKey(const std::string& serverKey,
+                                                     const std::string& key,
+                                                     bool certificateFirstSeen) const {
+    SealKeyDecision decision;
+    if (key.size() != kSealKeyBytes) {
+        decision.reason = "the server " + serverKey + " gave a sealing key of " +
+                          std::to_string(key.size()) + " bytes, not " +
+                          std::to_string(kSealKeyBytes);
+        return decision;
+    }
+    std::string bytes;
+    const bool kept = platform::ReadWholeFile(SealKeyPath(), bytes);
+    const std::string stored = kept ? ParseSealKey(bytes) : "";
+    decision.accepted = true;
+    if (stored == key)
+        return decision;
+    decision.store = true;
+    if (!kept)
+        return decision;
+    if (stored.empty()) {
+        decision.reason = "the key in " + SealKeyPath() + " could not be read; it is replaced";
+        return decision;
+    }
+    if (certificateFirstSeen) {
+        decision.reason = "the key in " + SealKeyPath() + " (" + Hex(stored) +
+                          ") belonged to another server; it is replaced";
+        return decision;
+    }
+    decision.accepted = false;
+    decision.store = false;
+    decision.reason = "the server " + serverKey + " gave the sealing key " + Hex(key) +
+                      " but the key kept in " + SealKeyPath() + " is " + Hex(stored) +
+                      ", while its certificate is unchanged; if the server was set up again on "
+                      "purpose, accept it with plconfig --accept-server (or remove that file), "
+                      "otherwise someone may be posing as the server";
+    return decision;
+}
+
+bool TrustStore::StoreSealKey(const std::string& key, std::string& error) const {
+    std::error_code ec;
+    std::filesystem::create_directories(keysFolder_, ec);
+    if (!platform::WriteFileAtomically(SealKeyPath(), Hex(key) + "\n")) {
+        error = "could not write " + SealKeyPath() + ": " + platform::GetLastErrorText();
+        return false;
+    }
+    return true;
+}
+
+void TrustStore::RememberRefused(const std::string& serverKey,
+                                 const std::string& fingerprint) const {
+    if (fingerprint.empty())
+        return;
+    std::error_code ec;
+    std::filesystem::create_directories(keysFolder_, ec);
+    KnownFile file = ReadKnown(RefusedServersPath());
+    std::string text;
+    if (file.lines.empty())
+        text = "# Servers a launcher refused because their certificate or sealing key changed;\n"
+               "# plconfig --show-server and --accept-server read this file.\n";
+    for (const auto& line : file.lines) {
+        KnownEntry entry;
+        if (KnownFile::Parse(line, entry) && entry.server == serverKey)
+            continue;
+        text += line + "\n";
+    }
+    text += serverKey + " " + fingerprint + "\n";
+    if (!platform::WriteFileAtomically(RefusedServersPath(), text))
+        n_printf("WARN: Network: could not note the refused server in %s\n",
+                 RefusedServersPath().c_str());
 }
 
 bool TrustStore::Remember(const std::string& serverKey, const std::string& fingerprint,

@@ -45,6 +45,28 @@ public:
     // The fingerprint known for the server, "" when none.
     std::string Known(const std::string& serverKey) const;
 
+    // The server's sealing key, learnt over the trusted connection and kept as server.pub
+    // (64 hex digits and a line break; a site may also install it, raw or as hex). Every data
+    // file is sealed for it.
+    std::string SealKeyPath() const;
+    struct SealKeyDecision {
+        bool accepted = false;
+        bool store = false; // the key is new here (or replaces one of another server)
+        std::string reason; // when refused, or a note on what was kept before
+    };
+    // Judges the 32-byte key the server at `serverKey` gave. A key other than the one kept is
+    // refused while the certificate is the one already trusted (someone holding the
+    // certificate's key would otherwise have data sealed for a key of their own); with a
+    // certificate trusted for the first time just now, the new server's key replaces it.
+    SealKeyDecision JudgeSealKey(const std::string& serverKey, const std::string& key,
+                                 bool certificateFirstSeen) const;
+    bool StoreSealKey(const std::string& key, std::string& error) const;
+
+    // The servers a launcher refused (certificate or sealing key changed), one
+    // "host:port fingerprint" line each, for the site's IT to see and accept with plconfig.
+    std::string RefusedServersPath() const;
+    void RememberRefused(const std::string& serverKey, const std::string& fingerprint) const;
+
 private:
     std::string keysFolder_;
 };

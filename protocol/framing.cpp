@@ -1,7 +1,9 @@
 // Frame layout, type table and the incremental decoder (see framing.h).
 #include "framing.h"
 
+#include <google/protobuf/io/coded_stream.h>
 #include <google/protobuf/message_lite.h>
+#include <google/protobuf/wire_format_lite.h>
 
 #include <array>
 
@@ -9,8 +11,7 @@ namespace wire {
 
 namespace {
 
-// Payload bounds. Requests and replies with a few short texts get 1 KiB or 2 KiB, which
-// leaves room for fields added later; lists and file data get the largest frame.
+// Payload bounds (see frame_types.h).
 constexpr std::size_t kSmall = 64;
 constexpr std::size_t kShort = 1024;
 constexpr std::size_t kText = 2048;
@@ -22,33 +23,27 @@ struct TypeRow {
 };
 
 constexpr std::array kTypes{
-    TypeRow{FrameType::Hello, {"Hello", Sender::Client, kShort}},
-    TypeRow{FrameType::HelloReply, {"HelloReply", Sender::Server, kText}},
-    TypeRow{FrameType::Ping, {"Ping", Sender::Client, kSmall}},
-    TypeRow{FrameType::Pong, {"Pong", Sender::Server, kSmall}},
-    TypeRow{FrameType::Goodbye, {"Goodbye", Sender::Server, kText}},
-    TypeRow{FrameType::ErrorReply, {"ErrorReply", Sender::Server, kText}},
-    TypeRow{FrameType::CreateAccount, {"CreateAccount", Sender::Client, kShort}},
-    TypeRow{FrameType::CreateReply, {"CreateReply", Sender::Server, kText}},
-    TypeRow{FrameType::Login, {"Login", Sender::Client, kShort}},
-    TypeRow{FrameType::LoginReply, {"LoginReply", Sender::Server, kText}},
-    TypeRow{FrameType::Logout, {"Logout", Sender::Client, kSmall}},
-    TypeRow{FrameType::LogoutReply, {"LogoutReply", Sender::Server, kSmall}},
-    TypeRow{FrameType::UsersRequest, {"UsersRequest", Sender::Client, kSmall}},
-    TypeRow{FrameType::UsersReply, {"UsersReply", Sender::Server, kList}},
-    TypeRow{FrameType::Join, {"Join", Sender::Client, kShort}},
-    TypeRow{FrameType::JoinReply, {"JoinReply", Sender::Server, kList}},
-    TypeRow{FrameType::Leave, {"Leave", Sender::Client, kSmall}},
-    TypeRow{FrameType::LeaveReply, {"LeaveReply", Sender::Server, kSmall}},
-    TypeRow{FrameType::Position, {"Position", Sender::Client, kSmall}},
-    TypeRow{FrameType::Positions, {"Positions", Sender::Server, kList}},
-    TypeRow{FrameType::MemberJoined, {"MemberJoined", Sender::Server, kText}},
-    TypeRow{FrameType::MemberLeft, {"MemberLeft", Sender::Server, kShort}},
-    TypeRow{FrameType::FileOffer, {"FileOffer", Sender::Client, kShort}},
-    TypeRow{FrameType::FileReply, {"FileReply", Sender::Server, kText}},
-    TypeRow{FrameType::FileChunk, {"FileChunk", Sender::Client, kMaxPayloadBytes}},
-    TypeRow{FrameType::FileCancel, {"FileCancel", Sender::Client, kSmall}},
+#define PELORA_FRAME_ROW(name, number, sender, bound, role)                                        \
+    TypeRow{FrameType::name, {#name, Sender::sender, k##bound, Role::role}},
+    PELORA_FRAME_TYPES(PELORA_FRAME_ROW)
+#undef PELORA_FRAME_ROW
 };
+
+bool CarriesRequestId(Role role) {
+    return role == Role::Request || role == Role::Reply;
+}
+
+// The bytes of request_id as a protobuf field: appended to an encoded message, it sets the
+// field (the last occurrence of a field wins).
+std::string RequestIdField(std::uint32_t id) {
+    std::string bytes(1, static_cast<char>(kRequestIdField << 3)); // varint wire type 0
+    do {
+        auto low = static_cast<unsigned char>(id & 0x7F);
+        id >>= 7;
+        bytes += static_cast<char>(id ? (low | 0x80) : low);
+    } while (id);
+    return bytes;
+}
 
 void PutHeader(std::string& out, std::uint16_t type, std::uint32_t length) {
     const char header[kHeaderBytes] = {static_cast<char>(type >> 8),
@@ -158,18 +153,48 @@ bool AppendFrame(std::string& out, FrameType type, std::string_view payload) {
     return true;
 }
 
-bool AppendMessage(std::string& out, FrameType type, const google::protobuf::MessageLite& message) {
+bool AppendMessage(std::string& out, FrameType type, const google::protobuf::MessageLite& message,
+                   std::uint32_t requestId) {
     FrameTypeInfo info;
     auto number = static_cast<std::uint16_t>(type);
-    if (!LookUpFrameType(number, info) || message.ByteSizeLong() > info.maxPayload)
+    if (!LookUpFrameType(number, info))
+        return false;
+    const std::string idField =
+        requestId != 0 && CarriesRequestId(info.role) ? RequestIdField(requestId) : "";
+    const std::size_t length = message.ByteSizeLong() + idField.size();
+    if (length > info.maxPayload)
         return false;
     std::size_t at = out.size();
-    PutHeader(out, number, static_cast<std::uint32_t>(message.ByteSizeLong()));
+    PutHeader(out, number, static_cast<std::uint32_t>(length));
     if (!message.AppendToString(&out)) {
         out.resize(at);
         return false;
     }
+    out += idField;
     return true;
+}
+
+std::uint32_t RequestIdOf(const Frame& frame) {
+    using google::protobuf::internal::WireFormatLite;
+    FrameTypeInfo info;
+    if (!LookUpFrameType(frame.type, info) || !CarriesRequestId(info.role))
+        return 0;
+    google::protobuf::io::CodedInputStream in(
+        reinterpret_cast<const std::uint8_t*>(frame.payload.data()),
+        static_cast<int>(frame.payload.size()));
+    std::uint32_t id = 0;
+    for (;;) {
+        const std::uint32_t tag = in.ReadTag();
+        if (tag == 0)
+            return id;
+        if (WireFormatLite::GetTagFieldNumber(tag) == kRequestIdField &&
+            WireFormatLite::GetTagWireType(tag) == WireFormatLite::WIRETYPE_VARINT) {
+            if (!in.ReadVarint32(&id))
+                return 0;
+        } else if (!WireFormatLite::SkipField(&in, tag)) {
+            return 0;
+        }
+    }
 }
 
 } // namespace wire

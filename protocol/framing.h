@@ -6,6 +6,8 @@
 // server's sessions and the launcher's network object feed bytes in and take frames out.
 #pragma once
 
+#include "frame_types.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -31,48 +33,25 @@ constexpr std::size_t kHeaderBytes = 6;
 constexpr std::size_t kMaxChunkBytes = 64 * 1024;
 constexpr std::size_t kMaxPayloadBytes = kMaxChunkBytes + 64;
 
+// The frame types, from the one table in frame_types.h.
 enum class FrameType : std::uint16_t {
-    // connection
-    Hello = 1,
-    HelloReply = 2,
-    Ping = 3,
-    Pong = 4,
-    Goodbye = 5,
-    ErrorReply = 6,
-    // accounts
-    CreateAccount = 10,
-    CreateReply = 11,
-    Login = 12,
-    LoginReply = 13,
-    Logout = 14,
-    LogoutReply = 15,
-    // presence
-    UsersRequest = 20,
-    UsersReply = 21,
-    // shared worlds
-    Join = 30,
-    JoinReply = 31,
-    Leave = 32,
-    LeaveReply = 33,
-    Position = 34,
-    Positions = 35,
-    MemberJoined = 36,
-    MemberLeft = 37,
-    // data files
-    FileOffer = 40,
-    FileReply = 41,
-    FileChunk = 42,
-    FileCancel = 43,
+#define PELORA_FRAME_ENUM(name, number, sender, bound, role) name = number,
+    PELORA_FRAME_TYPES(PELORA_FRAME_ENUM)
+#undef PELORA_FRAME_ENUM
 };
 
 // Which side writes a frame type.
 enum class Sender { Client, Server };
+
+// A frame type's part in the conversation (see frame_types.h).
+enum class Role { Greeting, Request, Reply, Notice, Stream };
 
 // Facts about a frame type: false when the number names no type.
 struct FrameTypeInfo {
     const char* name; // "Login", for logs and errors
     Sender sender;
     std::size_t maxPayload;
+    Role role;
 };
 bool LookUpFrameType(std::uint16_t type, FrameTypeInfo& info);
 
@@ -126,11 +105,21 @@ private:
     std::uint32_t errorLength_ = 0;
 };
 
+// The field number of request_id in every Request and Reply message.
+constexpr int kRequestIdField = 15;
+
+// The request_id of a Request frame's payload, read without decoding the rest of it; 0 when the
+// frame is no request, carries none, or does not read.
+std::uint32_t RequestIdOf(const Frame& frame);
+
 // Appends one frame with an already encoded payload. Gives false (and appends nothing) when the
 // payload is over the type's bound or the type is not known.
 bool AppendFrame(std::string& out, FrameType type, std::string_view payload);
 
-// Encodes the message and appends it as one frame of the given type; false as above.
-bool AppendMessage(std::string& out, FrameType type, const google::protobuf::MessageLite& message);
+// Encodes the message and appends it as one frame of the given type; false as above. A
+// non-zero `requestId` is set as the message's request_id (a Request's own, or the one a
+// Reply echoes); for other roles it is left out.
+bool AppendMessage(std::string& out, FrameType type, const google::protobuf::MessageLite& message,
+                   std::uint32_t requestId = 0);
 
 } // namespace wire

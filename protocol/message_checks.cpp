@@ -49,71 +49,94 @@ bool Finite(double value) {
     return std::isfinite(value);
 }
 
-// The bounds of the messages clients send; "" when they hold.
-std::string CheckClientMessage(const Frame& frame, google::protobuf::MessageLite& message) {
-    switch (frame.Type()) {
-    case FrameType::Hello: {
-        auto* m = dynamic_cast<pb::Hello*>(&message);
-        if (m && m->client().size() > kMaxClientTextBytes)
-            return OverBound("client", kMaxClientTextBytes);
-        return m ? "" : "wrong message type";
-    }
-    case FrameType::CreateAccount:
-    case FrameType::Login: {
-        const std::string* name = nullptr;
-        const std::string* password = nullptr;
-        if (auto* m = dynamic_cast<pb::CreateAccount*>(&message)) {
-            name = &m->name();
-            password = &m->password();
-        } else if (auto* l = dynamic_cast<pb::Login*>(&message)) {
-            name = &l->name();
-            password = &l->password();
-        } else {
-            return "wrong message type";
-        }
-        if (name->size() > kMaxNameFieldBytes)
-            return OverBound("name", kMaxNameFieldBytes);
-        if (password->size() > kMaxPasswordBytes)
-            return OverBound("password", kMaxPasswordBytes);
-        return "";
-    }
-    case FrameType::Join: {
-        auto* m = dynamic_cast<pb::Join*>(&message);
-        if (!m)
-            return "wrong message type";
-        for (const std::string* field : {&m->world(), &m->vehicle(), &m->colour(), &m->gender()})
-            if (field->size() > kMaxNameFieldBytes)
-                return OverBound("a join field", kMaxNameFieldBytes);
-        return "";
-    }
-    case FrameType::Position: {
-        auto* m = dynamic_cast<pb::Position*>(&message);
-        if (!m)
-            return "wrong message type";
-        if (!Finite(m->x()) || !Finite(m->y()) || !Finite(m->heading()) || !Finite(m->time()))
-            return "a position holds a number that is not finite";
-        return "";
-    }
-    case FrameType::FileOffer: {
-        auto* m = dynamic_cast<pb::FileOffer*>(&message);
-        if (!m)
-            return "wrong message type";
-        if (m->name().size() > kMaxNameFieldBytes)
-            return OverBound("file name", kMaxNameFieldBytes);
-        if (m->sha256().size() != kSha256Bytes)
-            return "sha256 must be " + std::to_string(kSha256Bytes) + " bytes";
-        return "";
-    }
-    case FrameType::FileChunk: {
-        auto* m = dynamic_cast<pb::FileChunk*>(&message);
-        if (m && m->data().size() > kMaxChunkBytes)
-            return OverBound("chunk data", kMaxChunkBytes);
-        return m ? "" : "wrong message type";
-    }
-    default:
-        return "";
-    }
+// The bounds of the messages clients send; "" when they hold. A message without bounds of
+// its own takes the first overload.
+template <typename Message> std::string Check(const Message&) {
+    return "";
 }
+
+std::string Check(const pb::Hello& m) {
+    return m.client().size() > kMaxClientTextBytes ? OverBound("client", kMaxClientTextBytes) : "";
+}
+
+std::string CheckNameAndPassword(const std::string& name, const std::string& password) {
+    if (name.size() > kMaxNameFieldBytes)
+        return OverBound("name", kMaxNameFieldBytes);
+    if (password.size() > kMaxPasswordBytes)
+        return OverBound("password", kMaxPasswordBytes);
+    return "";
+}
+
+std::string Check(const pb::CreateAccount& m) {
+    return CheckNameAndPassword(m.name(), m.password());
+}
+
+std::string Check(const pb::Login& m) {
+    return CheckNameAndPassword(m.name(), m.password());
+}
+
+std::string Check(const pb::ChangePassword& m) {
+    if (std::string problem = CheckNameAndPassword(m.name(), m.old_password()); !problem.empty())
+        return problem;
+    return m.new_password().size() > kMaxPasswordBytes
+               ? OverBound("new password", kMaxPasswordBytes)
+               : "";
+}
+
+std::string Check(const pb::Join& m) {
+    for (const std::string* field : {&m.world(), &m.vehicle(), &m.colour(), &m.gender()})
+        if (field->size() > kMaxNameFieldBytes)
+            return OverBound("a join field", kMaxNameFieldBytes);
+    return "";
+}
+
+std::string Check(const pb::Position& m) {
+    if (!Finite(m.x()) || !Finite(m.y()) || !Finite(m.heading()) || !Finite(m.time()))
+        return "a position holds a number that is not finite";
+    return "";
+}
+
+std::string Check(const pb::FileOffer& m) {
+    if (m.name().size() > kMaxNameFieldBytes)
+        return OverBound("file name", kMaxNameFieldBytes);
+    if (m.sha256().size() != kSha256Bytes)
+        return "sha256 must be " + std::to_string(kSha256Bytes) + " bytes";
+    return "";
+}
+
+std::string Check(const pb::FileChunk& m) {
+    return m.data().size() > kMaxChunkBytes ? OverBound("chunk data", kMaxChunkBytes) : "";
+}
+
+template <typename Message> std::string CheckAs(const google::protobuf::MessageLite& message) {
+    auto* typed = dynamic_cast<const Message*>(&message);
+    return typed ? Check(*typed) : "wrong message type";
+}
+
+std::string CheckClientMessage(const Frame& frame, const google::protobuf::MessageLite& message) {
+    switch (frame.Type()) {
+#define PELORA_FRAME_CHECK(name, number, sender, bound, role)                                      \
+    case FrameType::name:                                                                          \
+        return CheckAs<pb::name>(message);
+        PELORA_FRAME_TYPES(PELORA_FRAME_CHECK)
+#undef PELORA_FRAME_CHECK
+    }
+    return "";
+}
+
+// Every message that carries a request id has it as field kRequestIdField, which the framing
+// reads and appends without knowing the message.
+template <Role role, typename Message> constexpr bool RequestIdFieldAgrees() {
+    if constexpr (role == Role::Request || role == Role::Reply)
+        return Message::kRequestIdFieldNumber == kRequestIdField;
+    else
+        return true;
+}
+#define PELORA_FRAME_ID_FIELD(name, number, sender, bound, role)                                   \
+    static_assert(RequestIdFieldAgrees<Role::role, pb::name>(),                                    \
+                  #name " must carry request_id as field 15");
+PELORA_FRAME_TYPES(PELORA_FRAME_ID_FIELD)
+#undef PELORA_FRAME_ID_FIELD
 
 } // namespace
 
@@ -180,58 +203,11 @@ std::string OnlineUserLine(std::string_view name, std::string_view world) {
 
 std::unique_ptr<google::protobuf::MessageLite> NewMessageFor(std::uint16_t type) {
     switch (static_cast<FrameType>(type)) {
-    case FrameType::Hello:
-        return std::make_unique<pb::Hello>();
-    case FrameType::HelloReply:
-        return std::make_unique<pb::HelloReply>();
-    case FrameType::Ping:
-        return std::make_unique<pb::Ping>();
-    case FrameType::Pong:
-        return std::make_unique<pb::Pong>();
-    case FrameType::Goodbye:
-        return std::make_unique<pb::Goodbye>();
-    case FrameType::ErrorReply:
-        return std::make_unique<pb::ErrorReply>();
-    case FrameType::CreateAccount:
-        return std::make_unique<pb::CreateAccount>();
-    case FrameType::CreateReply:
-        return std::make_unique<pb::CreateReply>();
-    case FrameType::Login:
-        return std::make_unique<pb::Login>();
-    case FrameType::LoginReply:
-        return std::make_unique<pb::LoginReply>();
-    case FrameType::Logout:
-        return std::make_unique<pb::Logout>();
-    case FrameType::LogoutReply:
-        return std::make_unique<pb::LogoutReply>();
-    case FrameType::UsersRequest:
-        return std::make_unique<pb::UsersRequest>();
-    case FrameType::UsersReply:
-        return std::make_unique<pb::UsersReply>();
-    case FrameType::Join:
-        return std::make_unique<pb::Join>();
-    case FrameType::JoinReply:
-        return std::make_unique<pb::JoinReply>();
-    case FrameType::Leave:
-        return std::make_unique<pb::Leave>();
-    case FrameType::LeaveReply:
-        return std::make_unique<pb::LeaveReply>();
-    case FrameType::Position:
-        return std::make_unique<pb::Position>();
-    case FrameType::Positions:
-        return std::make_unique<pb::Positions>();
-    case FrameType::MemberJoined:
-        return std::make_unique<pb::MemberJoined>();
-    case FrameType::MemberLeft:
-        return std::make_unique<pb::MemberLeft>();
-    case FrameType::FileOffer:
-        return std::make_unique<pb::FileOffer>();
-    case FrameType::FileReply:
-        return std::make_unique<pb::FileReply>();
-    case FrameType::FileChunk:
-        return std::make_unique<pb::FileChunk>();
-    case FrameType::FileCancel:
-        return std::make_unique<pb::FileCancel>();
+#define PELORA_FRAME_MESSAGE(name, number, sender, bound, role)                                    \
+    case FrameType::name:                                                                          \
+        return std::make_unique<pb::name>();
+        PELORA_FRAME_TYPES(PELORA_FRAME_MESSAGE)
+#undef PELORA_FRAME_MESSAGE
     }
     return nullptr;
 }

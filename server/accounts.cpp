@@ -95,6 +95,14 @@ Accounts::LoginCheck Accounts::CheckLogin(const std::string& name, const std::st
     return check;
 }
 
+StoreResult Accounts::SetPassword(const std::string& name, std::string password) {
+    Wipe wipe{password};
+    std::string hash;
+    if (!hasher_.Hash(password, hash))
+        return StoreResult::Failed;
+    return store_.UpdateHash(name, hash);
+}
+
 Accounts::Login Accounts::Verify(Attempt& attempt, std::string password) {
     Wipe wipe{password};
     if (!attempt.throttle_)

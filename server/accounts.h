@@ -88,6 +88,10 @@ public:
     // and the address). A hash made with older settings is renewed. Wipes the password.
     Login Verify(Attempt& attempt, std::string password);
 
+    // Hashes and stores a new password for an existing account: Ok, NotFound or a failure.
+    // Wipes the password. A change asked over the network is Verify'd first.
+    StoreResult SetPassword(const std::string& name, std::string password);
+
 private:
     AccountStore& store_;
     const PasswordHasher& hasher_;

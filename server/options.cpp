@@ -353,7 +353,7 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, CommandLine& co
             continue;
         }
         const Option* option = FindOption(name);
-        if (!option && name != "config" && name != "open-data") {
+        if (!option && name != "config" && name != "open-data" && name != "set-password") {
             error = "unknown option \"--" + name + "\" (see --help)";
             return false;
         }
@@ -370,6 +370,9 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, CommandLine& co
         } else if (name == "open-data") {
             commandLine.action = Action::OpenData;
             commandLine.openDataTarget = Absolute(value);
+        } else if (name == "set-password") {
+            commandLine.action = Action::SetPassword;
+            commandLine.accountName = value;
         } else {
             settings.emplace_back(option, value);
         }
@@ -421,6 +424,9 @@ std::string HelpText() {
         "                         home:keys/server.pem on each launcher\n"
         "  --open-data DIR        decrypt the data files received so far into DIR, one\n"
         "                         folder per user, for the site's staff\n"
+        "  --set-password NAME    give the account NAME a new password, read from the first\n"
+        "                         line of standard input (for the site's staff: a user\n"
+        "                         whose password changed must also change it in plconfig)\n"
         "  --help, --version\n"
         "\n"
         "Options (each may also stand in the configuration file as \"name = value\"):\n"

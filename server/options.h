@@ -59,12 +59,13 @@ struct ServerOptions {
     unsigned maxCreatesPerAddress = 30; // account creations from one address per hour
 };
 
-enum class Action { Serve, Help, Version, PrintPublicKey, PrintCertificate, OpenData };
+enum class Action { Serve, Help, Version, PrintPublicKey, PrintCertificate, OpenData, SetPassword };
 
 struct CommandLine {
     Action action = Action::Serve;
     std::string openDataTarget;
-    std::string configPath; // the file read, or "" when none
+    std::string accountName; // of --set-password
+    std::string configPath;  // the file read, or "" when none
     ServerOptions options;
 };
 

@@ -7,7 +7,13 @@
 #include "server.h"
 #include "tls_identity.h"
 
+#include "database.h"
+#include "password_hasher.h"
+#include "sqlite_storage.h"
+
 #include "protocol/framing.h"
+#include "protocol/message_checks.h"
+#include "protocol/user_name.h"
 
 #include <csignal>
 #include <cstdio>
@@ -85,11 +91,54 @@ int OpenData(const ServerOptions& options, const std::string& target) {
         std::printf("%zu files were there already with the same content and were left as they "
                     "are.\n",
                     report.unchanged);
+    // Sent by a launcher that did not yet know the server's key: their content crossed the
+    // network sealed only by TLS and lay on disk as it came.
+    if (!report.unsealed.empty()) {
+        std::printf("%zu files arrived unsealed:\n", report.unsealed.size());
+        for (const std::string& name : report.unsealed)
+            std::printf("  %s\n", name.c_str());
+    }
     if (!report.problems.empty()) {
         std::printf("%zu files could not be opened (see above).\n", report.problems.size());
         return 1;
     }
     return 0;
+}
+
+int SetPassword(const ServerOptions& options, const std::string& name) {
+    if (names::IsGuestName(name))
+        return Fail("the guest account has no password");
+    std::string password;
+    if (!std::getline(std::cin, password))
+        return Fail("no password on standard input (one line: the new password)");
+    if (!password.empty() && password.back() == '\r')
+        password.pop_back();
+    if (password.empty() || password.size() > wire::kMaxPasswordBytes)
+        return Fail("a password is 1 to " + std::to_string(wire::kMaxPasswordBytes) + " bytes");
+    std::string error;
+    DataLayout layout(options);
+    if (!PathExists(layout.database))
+        return Fail("no accounts in " + options.dataDir +
+                    ": has a server run with this data folder?");
+    Database database;
+    if (!OpenServerDatabase(database, layout.database, error))
+        return Fail(error);
+    SqliteAccountStore store(database);
+    PasswordHasher hasher(options.argon2Ops, options.argon2MemoryKiB);
+    std::string hash;
+    const bool hashed = hasher.Hash(password, hash);
+    std::fill(password.begin(), password.end(), '\0');
+    if (!hashed)
+        return Fail("the password could not be hashed");
+    switch (store.UpdateHash(name, hash)) {
+    case StoreResult::Ok:
+        std::printf("The password of \"%s\" is changed on the server.\n", name.c_str());
+        return 0;
+    case StoreResult::NotFound:
+        return Fail("there is no account named \"" + name + "\"");
+    default:
+        return Fail("the accounts in " + layout.database + " could not be written");
+    }
 }
 
 int Serve(const ServerOptions& options, const std::string& configPath) {
@@ -133,6 +182,8 @@ int RunServerProgram(int argc, char** argv) {
         return PrintCertificate(commandLine.options);
     case Action::OpenData:
         return OpenData(commandLine.options, commandLine.openDataTarget);
+    case Action::SetPassword:
+        return SetPassword(commandLine.options, commandLine.accountName);
     case Action::Serve:
         break;
     }

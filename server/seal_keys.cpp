@@ -162,6 +162,7 @@ OpenDataReport OpenDataFiles(const std::string& usersFolder, const SealKeys& key
                 }
             } else {
                 plain = std::move(bytes);
+                report.unsealed.push_back(user + "/" + name);
             }
             if (!MakeFolders(to, 0700, error)) {
                 report.problems.push_back(error);

@@ -29,6 +29,7 @@ struct OpenDataReport {
     std::size_t unchanged = 0;         // already in the target with the same content
     std::vector<std::string> renamed;  // one sentence per file written under another name
     std::vector<std::string> problems; // one sentence per file that could not be opened
+    std::vector<std::string> unsealed; // "user/name" of each data file that came unsealed
 };
 
 // For every user folder under `usersFolder`, writes each received file into

@@ -82,7 +82,7 @@ Server::Server(const ServerOptions& options)
       workers_(WorkerCount(options)), disk_(options.diskThreads),
       io_(static_cast<int>(options.ioThreads)) {
     context_.reset(new ServerContext{options_, log_, accounts_, files_, presence_, worlds_,
-                                     workers_, disk_, sessions_});
+                                     workers_, disk_, sessions_, ""});
 }
 
 Server::~Server() {
@@ -114,6 +114,8 @@ bool Server::Start(std::string& error) {
     if (created)
         log_.Info("made the sealing key pair in " + layout_.keys + "; public key " +
                   PublicKeyHex(keys));
+    context_->sealPublicKey.assign(reinterpret_cast<const char*>(keys.publicKey.data()),
+                                   keys.publicKey.size());
 
     if (options_.certPath.empty()) {
         std::string tlsFolder = JoinPath(options_.dataDir, "tls");

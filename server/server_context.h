@@ -56,6 +56,7 @@ struct ServerContext {
     asio::thread_pool& workers; // password hashes
     asio::thread_pool& disk;    // data files
     SessionTable& sessions;
+    std::string sealPublicKey; // the 32 bytes launchers seal data files to; set at start
 };
 
 } // namespace server

@@ -18,6 +18,9 @@ namespace {
 
 // How long a closing connection waits for its goodbye to leave and the client to hang up.
 constexpr auto kLingerTime = std::chrono::seconds(1);
+// ...and when it was closed for reading too slowly: its goodbye waits behind what the system
+// holds for it already.
+constexpr auto kSlowLingerTime = std::chrono::seconds(5);
 // Frames gathered into one write.
 constexpr std::size_t kWriteBatchBytes = 64 * 1024;
 // Reads before and after the login; the largest frame a client may send before its login
@@ -159,6 +162,7 @@ void Session::ProcessFrames() {
             return;
         case wire::FrameDecoder::Status::Error: {
             std::string text = decoder_.ErrorText();
+            requestId_ = 0;
             Refusal("frame", "bad frame from " + Who() + ": " + text + "; connection closed");
             pb::ErrorReply reply;
             reply.set_code(pb::ErrorReply::FRAME_ERROR);
@@ -170,6 +174,7 @@ void Session::ProcessFrames() {
         }
         case wire::FrameDecoder::Status::Ready:
             tookFrame = true;
+            requestId_ = wire::RequestIdOf(frame);
             Handle(frame);
             break;
         }
@@ -205,7 +210,9 @@ bool Session::Send(wire::FrameType type, const google::protobuf::MessageLite& me
     if (phase_ == Phase::Closed || flushThenEnd_)
         return false;
     std::string frame;
-    if (!wire::AppendMessage(frame, type, message)) {
+    // A reply echoes the id of the request it answers: frames wait while a request is
+    // worked on, so the request being answered is always the last one taken.
+    if (!wire::AppendMessage(frame, type, message, requestId_)) {
         context_.log.Error("could not encode a " +
                            wire::FrameTypeName(static_cast<std::uint16_t>(type)) + " for " + Who());
         return false;
@@ -216,6 +223,7 @@ bool Session::Send(wire::FrameType type, const google::protobuf::MessageLite& me
         // that is merely slow still gets it before the linger time ends.
         queue_.clear();
         queuedBytes_ = 0;
+        slowReader_ = true;
         Close("too slow", "The connection did not take the server's messages fast enough.");
         return false;
     }
@@ -286,7 +294,7 @@ void Session::ArmTimer() {
             deadline = std::min(deadline, frameStart_ + Seconds(context_.options.frameTimeout));
         break;
     case Phase::Closing:
-        deadline = phaseStart_ + kLingerTime;
+        deadline = phaseStart_ + (slowReader_ ? kSlowLingerTime : kLingerTime);
         break;
     case Phase::Closed:
         return;
@@ -375,6 +383,9 @@ void Session::Close(const std::string& why, const std::string& goodbye) {
     timer_.cancel();
     ArmTimer();
     Flush();
+    // What still comes is read and dropped meanwhile: a client blocked sending reaches its
+    // reading, and so the goodbye.
+    Drain();
 }
 
 // Closes at once, without a goodbye: the client is gone or not worth waiting for.

@@ -92,6 +92,7 @@ private:
     void OnHello(const wire::Frame& frame);
     void OnCreateAccount(const wire::Frame& frame);
     void OnLogin(const wire::Frame& frame);
+    void OnChangePassword(const wire::Frame& frame);
     void FinishLogin(const std::string& name, bool guest);
     void OnLogout();
     void OnUsers();
@@ -139,7 +140,8 @@ private:
     // back when the connection closes.
     std::vector<char> readBuffer_;
     bool reading_ = false;
-    bool busy_ = false; // a worker has this session's request; frames wait
+    bool busy_ = false;           // a worker has this session's request; frames wait
+    std::uint32_t requestId_ = 0; // of the request being answered; its replies echo it
     unsigned faults_ = 0;
 
     // writing
@@ -147,6 +149,7 @@ private:
     std::size_t queuedBytes_ = 0;
     std::string writing_; // the bytes of the write under way; empty when none
     bool flushThenEnd_ = false;
+    bool slowReader_ = false; // closed for reading too slowly: a longer linger
     // Arrivals, departures and positions wait here, newest of each member only, until they
     // are due (at most one batch per relay interval) and the connection can take them.
     std::map<std::uint32_t, pelora::wire::Member> pendingJoins_;

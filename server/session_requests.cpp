@@ -50,6 +50,8 @@ void Session::Handle(const wire::Frame& frame) {
         return OnCreateAccount(frame);
     case FrameType::Login:
         return OnLogin(frame);
+    case FrameType::ChangePassword:
+        return OnChangePassword(frame);
     case FrameType::Logout:
         return OnLogout();
     case FrameType::UsersRequest:
@@ -130,6 +132,7 @@ void Session::OnHello(const wire::Frame& frame) {
     reply.set_ping_interval_seconds(
         static_cast<std::uint32_t>(std::ceil(context_.options.pingInterval)));
     reply.set_max_file_bytes(context_.options.maxFileBytes);
+    reply.set_seal_public_key(context_.sealPublicKey);
     phase_ = Phase::Ready;
     lastReceive_ = Clock::now();
     context_.log.Debug("hello from " + peer_ + " (" + client + ", protocol " +
@@ -279,6 +282,90 @@ void Session::OnLogin(const wire::Frame& frame) {
             break;
         }
         Send(FrameType::LoginReply, reply);
+    });
+}
+
+// Checked as a login is (throttled by name and address, the present password verified on a
+// worker), then the new password's hash replaces the old one. A session logged in as the
+// account stays logged in.
+void Session::OnChangePassword(const wire::Frame& frame) {
+    pb::ChangePassword request;
+    if (!Parse(frame, request))
+        return;
+    const std::string name = request.name().empty() ? account_ : request.name();
+    pb::ChangePasswordReply reply;
+    auto refuse = [&](pb::ChangePasswordReply::Result result, const std::string& message,
+                      const std::string& why) {
+        reply.set_result(result);
+        reply.set_message(message);
+        Refusal("password",
+                "password change for " + Quoted(name) + " from " + peer_ + ": refused, " + why);
+        Send(FrameType::ChangePasswordReply, reply);
+    };
+    if (name.empty() || names::IsGuestName(name)) {
+        refuse(pb::ChangePasswordReply::BAD_NAME,
+               name.empty() ? "Name the account whose password is to change."
+                            : "The guest account has no password.",
+               "no account named");
+        return;
+    }
+    if (request.new_password().empty() || request.new_password().size() > wire::kMaxPasswordBytes) {
+        refuse(pb::ChangePasswordReply::BAD_PASSWORD,
+               "A password is 1 to " + std::to_string(wire::kMaxPasswordBytes) + " bytes.",
+               "unusable new password");
+        return;
+    }
+    Accounts::LoginCheck check = context_.accounts.CheckLogin(name, address_);
+    if (check.outcome == Accounts::Login::BadName) {
+        refuse(pb::ChangePasswordReply::BAD_NAME, names::DescribeNameProblem(check.problem),
+               "bad name");
+        return;
+    }
+    if (check.outcome != Accounts::Login::CheckPassword) {
+        std::uint32_t seconds = WholeSeconds(check.retryAfter);
+        reply.set_retry_after_seconds(seconds);
+        refuse(pb::ChangePasswordReply::THROTTLED,
+               "Too many failed attempts for this name or from this machine. Please wait " +
+                   std::to_string(seconds) + " seconds and try again.",
+               "throttled");
+        return;
+    }
+    auto attempt = std::make_shared<Accounts::Attempt>(std::move(check.attempt));
+    auto work = [&accounts = context_.accounts, attempt, name, oldPassword = request.old_password(),
+                 newPassword = request.new_password()]() mutable {
+        Accounts::Login verdict = accounts.Verify(*attempt, std::move(oldPassword));
+        if (verdict == Accounts::Login::LoggedIn &&
+            accounts.SetPassword(name, std::move(newPassword)) != StoreResult::Ok)
+            verdict = Accounts::Login::Unavailable;
+        return verdict;
+    };
+    Offload(std::move(work), [this, name](Accounts::Login verdict) {
+        pb::ChangePasswordReply reply;
+        switch (verdict) {
+        case Accounts::Login::LoggedIn:
+            reply.set_result(pb::ChangePasswordReply::CHANGED);
+            context_.log.Info("password of " + Quoted(name) + " changed from " + peer_);
+            break;
+        case Accounts::Login::UnknownName:
+            reply.set_result(pb::ChangePasswordReply::UNKNOWN_USER);
+            reply.set_message("There is no account named \"" + name + "\" on the server.");
+            Refusal("password-unknown",
+                    "password change for " + Quoted(name) + " from " + peer_ + ": unknown user");
+            break;
+        case Accounts::Login::WrongPassword:
+            reply.set_result(pb::ChangePasswordReply::WRONG_PASSWORD);
+            reply.set_message("The present password of \"" + name + "\" is not the one given.");
+            Refusal("password-wrong", "password change for " + Quoted(name) + " from " + peer_ +
+                                          ": refused, wrong present password");
+            break;
+        default:
+            reply.set_result(pb::ChangePasswordReply::UNAVAILABLE);
+            reply.set_message("The server could not store the password. Please try again later.");
+            context_.log.Error("password change for " + Quoted(name) + " from " + peer_ +
+                               ": the database failed");
+            break;
+        }
+        Send(FrameType::ChangePasswordReply, reply);
     });
 }
 

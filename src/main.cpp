@@ -44,5 +44,9 @@ int main(int argc, char** argv) {
     RegisterPeloraResources();
     // Qt has taken its own options (-platform, -style, ...) out of argv by now.
     const std::string commandLine = JoinArguments(argc, argv);
+    if (const std::string problem = CommandLineProblem(commandLine); !problem.empty()) {
+        std::fputs(problem.c_str(), stderr);
+        return kExitUnknownOption;
+    }
     return WinMain(&app, nullptr, commandLine.c_str(), platform::SW_SHOWNORMAL);
 }

@@ -9,7 +9,7 @@
 # net::login by setting net::wv_connect or net::ack_login to 9.
 #
 # Results: a text whose first character is the outcome. net::connect: 0 connected, 1 not,
-# 9 cancelled. net::login: 0 logged in, 1 timed out, 2 unknown user, 3 the name is another
+# 2 not: the server's identity (its certificate or sealing key) changed, 9 cancelled. net::login: 0 logged in, 1 timed out, 2 unknown user, 3 the name is another
 # user's, 4 already logged in, 9 cancelled, or else the server's sentence saying why not.
 # Every other procedure: 0 done, 1 and a reason otherwise.
 

@@ -5,6 +5,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <sys/stat.h>
 
 namespace accounts {
 
@@ -52,9 +53,14 @@ bool ReadColorsFile(const std::string& folder, std::string& password) {
 
 bool WriteColorsFile(const std::string& folder, const std::string& password) {
     std::string bytes;
+    if (!EncodeColors(password, bytes))
+        return false;
+    // The scrambling hides nothing from a reader: only the user's own account may read the
+    // folder and the file. A folder made wider earlier is narrowed on each rewrite.
+    if (::chmod(folder.c_str(), kUserFolderMode) != 0)
+        return false;
     // Written whole or not at all: a conversion that dies half-way keeps passwd.txt usable.
-    return EncodeColors(password, bytes) &&
-           platform::WriteFileAtomically(InFolder(folder, kColorsFileName), bytes);
+    return platform::WritePrivateFileAtomically(InFolder(folder, kColorsFileName), bytes);
 }
 
 bool ParseLegacyPassword(const std::string& text, std::string& password) {

@@ -15,6 +15,10 @@ constexpr std::size_t kMaxPasswordBytes = 127;
 constexpr const char* kColorsFileName = "colors";
 constexpr const char* kLegacyFileName = "passwd.txt";
 
+// A user's folder and its password file are its owner's alone.
+constexpr unsigned kUserFolderMode = 0700;
+constexpr unsigned kPasswordFileMode = 0600;
+
 // The bytes of a "colors" file for the password; false for a password longer than
 // kMaxPasswordBytes, which the reader could not take back.
 bool EncodeColors(const std::string& password, std::string& bytes);
@@ -23,7 +27,8 @@ bool EncodeColors(const std::string& password, std::string& bytes);
 bool DecodeColors(const std::string& bytes, std::string& password);
 
 // "colors" in `folder`: read (false when missing, unreadable or malformed) and written
-// atomically (false when the password is too long or the file cannot be written).
+// atomically (false when the password is too long or the file cannot be written). Writing
+// makes the folder kUserFolderMode and the file kPasswordFileMode, also when they were wider.
 bool ReadColorsFile(const std::string& folder, std::string& password);
 bool WriteColorsFile(const std::string& folder, const std::string& password);
 

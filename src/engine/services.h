@@ -20,6 +20,12 @@ public:
     virtual bool RunScript(const char* path, std::string& result) = 0;
     // Runs pending script events (sockets, timers) without waiting.
     virtual bool ProcessEvents() = 0;
+    // One command given as its words, each passed as it is (nothing in a word is substituted),
+    // so that a user name or a file name reaches the command as it was typed.
+    virtual bool RunWords(const std::vector<std::string>& words, std::string& result) = 0;
+    // Sets the global variable `name` (namespace qualifiers allowed) to `value`, waking a
+    // script that waits on it. A command running meanwhile keeps its result.
+    virtual bool SetVariable(const char* name, const std::string& value) = 0;
 };
 
 // Graphics server, class "nd3d8server" or "nglserver", at /sys/servers/gfx.

@@ -2,6 +2,8 @@
 // version, and the exit codes that the usage text documents.
 #include "launcher.h"
 
+#include <strings.h>
+
 int QuickStartExitCode(bool loggedIn, bool driveCompleted) {
     if (!loggedIn)
         return kExitLoginFailed;
@@ -14,6 +16,16 @@ CommandLineRequest ReadCommandLineRequest(const std::string& commandLine) {
     if (commandLine == "--version")
         return CommandLineRequest::PrintVersion;
     return CommandLineRequest::RunLauncher;
+}
+
+std::string CommandLineProblem(const std::string& commandLine) {
+    if (commandLine.empty() || strcasecmp(commandLine.c_str(), "-quick") == 0)
+        return "";
+    // The first word the launcher does not take is the one named.
+    std::string word = commandLine.substr(0, commandLine.find(' '));
+    if (strcasecmp(word.c_str(), "-quick") == 0)
+        word = commandLine.substr(word.size() + 1);
+    return "pelox: unknown option \"" + word + "\". See pelox --help.\n";
 }
 
 std::string VersionText() {
@@ -34,7 +46,7 @@ std::string UsageText() {
            "             choices, without showing a window, then ends.\n"
            "  --help     Prints this text and ends.\n"
            "  --version  Prints the version and ends.\n"
-           "Any other command line opens the Login window.\n"
+           "Any other option is refused (exit code 4).\n"
            "\n"
            "Environment:\n"
            "  PELORA_HOME  The home folder: settings, users, worlds, avatars and the engine\n"
@@ -49,5 +61,6 @@ std::string UsageText() {
            "  1    could not start: no usable display, or the Login window could not be made\n"
            "  2    quick start: the login failed\n"
            "  3    quick start: logged in, but the drive did not run to its end\n"
+           "  4    an unknown option or argument\n"
            "  255  the window system's message loop failed\n";
 }

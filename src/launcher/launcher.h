@@ -8,17 +8,21 @@
 class GlobalSettings;
 
 // ---- exit codes of pelox ----
-constexpr int kExitOk = 0;          // Quit or the close box; a quick start that drove
-constexpr int kExitCannotStart = 1; // no graphics, or the Login window could not be made
-constexpr int kExitLoginFailed = 2; // a quick start whose login failed
-constexpr int kExitDriveFailed = 3; // a quick start that logged in but did not drive to the end
-constexpr int kExitLoopFailed = -1; // the message loop failed
+constexpr int kExitOk = 0;            // Quit or the close box; a quick start that drove
+constexpr int kExitCannotStart = 1;   // no graphics, or the Login window could not be made
+constexpr int kExitLoginFailed = 2;   // a quick start whose login failed
+constexpr int kExitDriveFailed = 3;   // a quick start that logged in but did not drive to the end
+constexpr int kExitUnknownOption = 4; // the command line holds what the launcher does not take
+constexpr int kExitLoopFailed = -1;   // the message loop failed
 
 // ---- command line (command_line.cpp) ----
 enum class CommandLineRequest { RunLauncher, PrintUsage, PrintVersion };
 // Usage or version only when the whole command line is one of their words; every other
 // command line is the launcher's own (WinMain reads "-quick" from it).
 CommandLineRequest ReadCommandLineRequest(const std::string& commandLine);
+// What the launcher says of a command line it does not take (anything but nothing or
+// "-quick" in any letter case, once Qt has taken its own options); "" when it takes it.
+std::string CommandLineProblem(const std::string& commandLine);
 std::string UsageText();
 std::string VersionText();
 // The exit code of a quick start from how far it got.

@@ -19,6 +19,14 @@ void SetStatus(const char* text) {
     platform::SetDlgItemText(g_state.loginWindow, IDC_LOGIN_STATUS, text);
 }
 
+// Whoever sits down next must type a password of their own: the one typed for the session
+// that just ended goes once the User Setup window has closed (the name stays, as the stored
+// name does).
+void RunUserSetup(bool online) {
+    ShowUserSetup(online);
+    platform::SetDlgItemText(g_state.loginWindow, IDC_LOGIN_PASSWORD, "");
+}
+
 void DriveOnline() {
     ShowWaitCursor();
     SetLoginBusy(true);
@@ -30,7 +38,7 @@ void DriveOnline() {
         if (g_state.globalSettings)
             g_state.globalSettings->setDriveMode("online");
         platform::SetCursor(g_state.savedCursor);
-        ShowUserSetup(true);
+        RunUserSetup(true);
         LogoutFromServer();
         SetStatus("Ready.");
     }
@@ -45,7 +53,7 @@ void DriveOffline() {
         g_state.loggedIn = 1;
         if (g_state.globalSettings)
             g_state.globalSettings->setDriveMode("offline");
-        ShowUserSetup(false);
+        RunUserSetup(false);
         SetStatus("Ready.");
     }
     SetLoginBusy(false);

@@ -19,15 +19,29 @@ constexpr const char* kGuestPassword = "tulip";
 constexpr const char* kNoConnection =
     "Could not connect to server.  (Are you connected to the Internet?)";
 constexpr const char* kNetworkObject = "/sys/network";
+constexpr const char* kIdentityChanged =
+    "The server's identity has changed.  Drive Online is stopped until it is checked.";
 
 void SetStatus(const std::string& text) {
     platform::SetDlgItemText(g_state.loginWindow, IDC_LOGIN_STATUS, text);
 }
 
-bool RefuseLogin(const std::string& text) {
-    SetStatus(text);
+bool RefuseLogin(const std::string& text, const std::string& status = "") {
+    SetStatus(status.empty() ? text : status);
     platform::MessageBox(g_state.loginWindow, text, "Login Error", platform::MB_ICONERROR);
     return false;
+}
+
+// The box of a server whose certificate or sealing key is not the one this computer knows:
+// what happened, and what to do.
+std::string IdentityChangedText(const std::string& server) {
+    return "Pelora did not connect: the server " + server +
+           " did not prove it is the server this computer knows (its certificate or its key "
+           "for drive data has changed).\n\n"
+           "If the server was replaced or set up again, ask the person who looks after Pelora "
+           "here to check it and accept the new certificate with plconfig (the Server page, or "
+           "plconfig --accept-server).\n\n"
+           "Otherwise someone may be posing as the server: do not drive online, and tell them.";
 }
 
 std::string RunCommand(const std::string& command) {
@@ -43,7 +57,7 @@ char ReplyCode(bool answered, const std::string& reply) {
 }
 
 bool NetworkStarted() {
-    return RunCommand("return $network_started") == "true";
+    return RunCommand("info exists network_started") == "1";
 }
 
 bool Connected() {
@@ -131,6 +145,11 @@ bool ConnectToServer() {
     if (ReplyCode(answered, result) == '9') {
         SetStatus("Login cancelled.");
         return false;
+    }
+    if (ReplyCode(answered, result) == '2') {
+        const NetworkSettings settings = ReadNetworkSettings(g_state.globalSettings);
+        return RefuseLogin(IdentityChangedText(settings.serverName + ":" + settings.serverPort),
+                           kIdentityChanged);
     }
     if (!answered)
         n_printf("WARN %s/%d: net::connect failed: %s\n", __FILE__, __LINE__, result.c_str());

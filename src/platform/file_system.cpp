@@ -462,7 +462,12 @@ void SetFileChangeHook(FileChangeHook hook) {
     g_changeHook = hook;
 }
 
-bool WriteFileAtomically(const std::string& path, const std::string& bytes, FileError* error) {
+namespace {
+
+// `privateMode`: the file is made and left 0600 whatever it had; otherwise a new file gets the
+// usual permissions and an existing one keeps its own.
+bool WriteAtomically(const std::string& path, const std::string& bytes, FileError* error,
+                     bool privateMode) {
     auto failed = [error](FileError::Kind kind) {
         SetError(error, kind, std::strerror(errno));
         return false;
@@ -482,7 +487,8 @@ bool WriteFileAtomically(const std::string& path, const std::string& bytes, File
     for (int attempt = 0; attempt < 16 && !file.IsOpen(); ++attempt) {
         temporary = TemporaryNameFor(path);
         Announce(FileChange::CreateTemporary, temporary);
-        file.Reset(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+        file.Reset(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                          privateMode ? 0600 : 0666));
         if (!file.IsOpen() && errno != EEXIST) {
             return failed(FileError::Kind::CannotOpen);
         }
@@ -496,8 +502,10 @@ bool WriteFileAtomically(const std::string& path, const std::string& bytes, File
         errno = saved;
         return failed(FileError::Kind::WriteFailed);
     };
-    // An existing file keeps its permissions across the replacement.
-    if (exists) {
+    // An existing file keeps its permissions across the replacement, unless it is private.
+    if (privateMode) {
+        ::fchmod(file.Get(), 0600);
+    } else if (exists) {
         ::fchmod(file.Get(), existing.st_mode & 07777);
     }
     Announce(FileChange::Write, temporary);
@@ -524,6 +532,17 @@ bool WriteFileAtomically(const std::string& path, const std::string& bytes, File
     }
     RemoveStaleTemporaries(folder);
     return true;
+}
+
+} // namespace
+
+bool WriteFileAtomically(const std::string& path, const std::string& bytes, FileError* error) {
+    return WriteAtomically(path, bytes, error, false);
+}
+
+bool WritePrivateFileAtomically(const std::string& path, const std::string& bytes,
+                                FileError* error) {
+    return WriteAtomically(path, bytes, error, true);
 }
 
 bool ReadWholeFile(const std::string& path, std::string& bytes, FileError* error) {

@@ -88,6 +88,9 @@ bool ReadWholeFile(const std::string& path, std::string& bytes, FileError* error
 // before their rename left in that folder, whatever file they were writing.
 bool WriteFileAtomically(const std::string& path, const std::string& bytes,
                          FileError* error = nullptr);
+// The same for a file only its owner may read (mode 0600, also when it was wider before).
+bool WritePrivateFileAtomically(const std::string& path, const std::string& bytes,
+                                FileError* error = nullptr);
 
 // Temporaries are named ".pelora-tmp-<pid>-..." so that no pattern for data or settings
 // files, no catalogue and no user list ever takes one for real content. Also true for the

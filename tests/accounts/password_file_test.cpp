@@ -9,6 +9,8 @@
 
 #include <string>
 
+#include <sys/stat.h>
+
 namespace {
 
 class PasswordFileTest : public ::testing::Test {
@@ -71,6 +73,23 @@ TEST(LegacyPassword, ParsesTheScanfForm) {
     EXPECT_FALSE(accounts::ParseLegacyPassword("<Password>\t\n", password));
     EXPECT_FALSE(accounts::ParseLegacyPassword(" <Password>\tsecret\n", password));
     EXPECT_FALSE(accounts::ParseLegacyPassword("password secret", password));
+}
+
+// The launcher's conversion of an old plain-text password leaves the folder and the new
+// file for the owner alone, however wide the old ones were.
+TEST_F(PasswordFileTest, MigrationLeavesFolder0700AndColors0600) {
+    Write("passwd.txt", "<Password>\tsecret\n");
+    ASSERT_EQ(::chmod(Folder().c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(Path("passwd.txt").c_str(), 0644), 0);
+
+    ASSERT_TRUE(accounts::MigrateLegacyPassword(Folder()));
+
+    struct stat folder {
+    }, colors{};
+    ASSERT_EQ(::stat(Folder().c_str(), &folder), 0);
+    ASSERT_EQ(::stat(Path("colors").c_str(), &colors), 0);
+    EXPECT_EQ(folder.st_mode & 07777, accounts::kUserFolderMode);
+    EXPECT_EQ(colors.st_mode & 07777, accounts::kPasswordFileMode);
 }
 
 TEST_F(PasswordFileTest, MigrationWritesColorsAndDeletesTheOldFile) {

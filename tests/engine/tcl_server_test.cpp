@@ -225,6 +225,25 @@ TEST_F(TclServer, Source_ResolvesAssigns) {
     EXPECT_NE(RunFailing("source scripts:none.tcl").find("none.tcl"), std::string::npos);
 }
 
+TEST_F(TclServer, RunWords_PassesEachWordUnsubstituted) {
+    Run("proc words args { return [llength $args]:[join $args |] }");
+    std::string result;
+    ASSERT_TRUE(script->RunWords({"words", "a b", "$x[y]", "{", "\\n;"}, result)) << result;
+    EXPECT_EQ(result, "4:a b|$x[y]|{|\\n;");
+    EXPECT_FALSE(script->RunWords({"no_such_command", "x"}, result));
+    EXPECT_NE(result.find("no_such_command"), std::string::npos);
+}
+
+TEST_F(TclServer, SetVariable_EndsAWaitAndKeepsTheWaitingCommandsResult) {
+    bool set = false;
+    QTimer::singleShot(0, [&] { set = script->SetVariable("::net::state", "online [1]"); });
+    EXPECT_EQ(Run("namespace eval net {}; set id [after 10000 {set ::net::state timeout}]; "
+                  "vwait ::net::state; after cancel $id; set ::net::state"),
+              "online [1]");
+    EXPECT_TRUE(set);
+    EXPECT_FALSE(script->SetVariable("", "x"));
+}
+
 // ---- one event loop ----
 
 TEST_F(TclServer, QtTimerDuringVwait_EndsTheWait) {

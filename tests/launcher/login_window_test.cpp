@@ -287,6 +287,24 @@ TEST_F(LoginWindowTest, WrongPasswordOffline_LeavesMessageNotReady) {
     EXPECT_EQ(g_state.globalSettings->getUserName(), "bob");
 }
 
+// On a shared machine the next person must not find the last one's password waiting for Enter.
+TEST_F(LoginWindowTest, UserSetupEnded_PasswordFieldEmptyNameKept) {
+    MakeUser("bob", "secret");
+    Open();
+    platform::SetDlgItemText(g_state.loginWindow, IDC_LOGIN_USERNAME, "bob");
+    platform::SetDlgItemText(g_state.loginWindow, IDC_LOGIN_PASSWORD, "secret");
+    fakes::DialogDriver setup(IDD_SETUP, {[](platform::HWND dialog) {
+                                  platform::SendCommand(dialog, IDC_SETUP_LOGOUT, 0);
+                              }});
+
+    platform::SendCommand(g_state.loginWindow, IDC_DRIVE_OFFLINE, 0);
+
+    EXPECT_EQ(setup.opened(), 1);
+    EXPECT_EQ(Status(), "Ready.");
+    EXPECT_EQ(platform::GetDlgItemText(g_state.loginWindow, IDC_LOGIN_PASSWORD, 200), "");
+    EXPECT_EQ(platform::GetDlgItemText(g_state.loginWindow, IDC_LOGIN_USERNAME, 200), "bob");
+}
+
 // Without a script server Drive Online stops at its first step with its own box, which
 // tells the two buttons apart.
 class QuickStartTest : public LoginWindowTest {

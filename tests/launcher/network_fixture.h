@@ -59,8 +59,8 @@ protected:
     }
 
     bool Answer(const std::string& command, std::string& result) {
-        if (command == "return $network_started") {
-            result = net.started ? "true" : "can't read \"network_started\": no such variable";
+        if (command == "info exists network_started") {
+            result = net.started ? "1" : "0";
         } else if (command == "set network_started true") {
             net.started = true;
             result = "true";

@@ -27,7 +27,7 @@ TEST_F(NetworkLoginTest, FirstConnect_StartsNetworkInOrderAndConnects) {
     EXPECT_TRUE(ConnectToServer());
 
     std::vector<std::string> expected = {
-        "command return $network_started",
+        "command info exists network_started",
         "script scripts:netsetup.tcl",
         "socket address sim.example.org:4100",
         "command net::setctrladdress sim.example.org 4100",
@@ -65,7 +65,7 @@ TEST_F(NetworkLoginTest, LaterConnects_NoStartUpAndSettingsChangesIgnored) {
     platform::SetDlgItemText(window, IDC_LOGIN_STATUS, "--");
     fakes::Events().clear();
     EXPECT_TRUE(ConnectToServer());
-    std::vector<std::string> expected = {"command return $network_started",
+    std::vector<std::string> expected = {"command info exists network_started",
                                          "command return $net::state"};
     EXPECT_EQ(fakes::Events(), expected);
     EXPECT_EQ(Status(), "--");
@@ -289,9 +289,9 @@ TEST_F(NetworkLoginTest, ReplyTwoThenZero_CreatesAccountOnceAndLogsIn) {
 
     EXPECT_TRUE(LoginToServer());
 
-    std::vector<std::string> expected = {"return $network_started", "net::login bob secret",
-                                         "net::createuser bob secret", "return $network_started",
-                                         "net::login bob secret"};
+    std::vector<std::string> expected = {"info exists network_started", "net::login bob secret",
+                                         "net::createuser bob secret",
+                                         "info exists network_started", "net::login bob secret"};
     EXPECT_EQ(script->commands, expected);
     EXPECT_EQ(g_state.createUserSent, 1);
 }
@@ -362,7 +362,7 @@ TEST_F(NetworkLoginTest, ScriptErrorFromLogin_NotTakenAsSuccess) {
         }
     };
     ErringScript erring;
-    erring.answers["return $network_started"] = "true";
+    erring.answers["info exists network_started"] = "1";
     nScriptServer* saved = g_state.scriptServer;
     g_state.scriptServer = &erring;
     SetUser("bob", "secret");

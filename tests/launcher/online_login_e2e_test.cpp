@@ -55,6 +55,9 @@ TEST_F(OnlineLogin, NewUser_FirstDriveOnlineCreatesTheAccountAndListsTheUser) {
     EXPECT_EQ(Status(), "Ready.");
     EXPECT_EQ(nameLabel, "ann");
     EXPECT_EQ(listed, std::vector<std::string>{"ann (not driving)"});
+    // The next person at this machine types a password of their own.
+    EXPECT_EQ(platform::GetDlgItemText(window, IDC_LOGIN_PASSWORD, 200), "");
+    EXPECT_EQ(platform::GetDlgItemText(window, IDC_LOGIN_USERNAME, 200), "ann");
     EXPECT_EQ(g_state.createUserSent, 1);
     EXPECT_EQ(g_state.globalSettings->getDriveMode(), "online");
     // Logged out when the window closed; the connection stays for the next Drive Online.
@@ -69,6 +72,26 @@ TEST_F(OnlineLogin, NewUser_FirstDriveOnlineCreatesTheAccountAndListsTheUser) {
     EXPECT_EQ(g_state.createUserSent, 0);
     EXPECT_EQ(Status(), "Ready.");
     EXPECT_TRUE(boxes.boxes.empty());
+}
+
+// Ordinary operation: the first Drive Online of a run, a drive, Logout, and a second Drive
+// Online. Nothing in it is an error, so the engine log holds no ERROR line.
+TEST_F(OnlineLogin, OrdinaryOnlineStay_EngineLogHoldsNoError) {
+    ASSERT_NO_FATAL_FAILURE(MakeUser("una", "secret"));
+    ASSERT_NO_FATAL_FAILURE(OpenLauncher());
+
+    EXPECT_EQ(DriveOnline("una", "secret",
+                          [&](platform::HWND setup) {
+                              Drive(setup);
+                              PressLogout(setup);
+                          }),
+              1);
+    EXPECT_EQ(DriveOnline("una", "secret"), 1);
+
+    EXPECT_TRUE(boxes.boxes.empty());
+    const std::string runLog = ReadBytes(home / "n_runlog.txt");
+    EXPECT_NE(runLog.find("startWorld()"), std::string::npos) << runLog;
+    EXPECT_EQ(runLog.find("ERROR"), std::string::npos) << runLog;
 }
 
 TEST_F(OnlineLogin, UserLoggedInElsewhere_AlreadyLoggedInErrorThenLogsInOnceFree) {

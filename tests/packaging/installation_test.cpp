@@ -113,7 +113,9 @@ TEST_F(Installation, CmakeInstall_PutsEveryFileUnderThePrefix) {
     for (const char* file :
          {"share/applications/pelora.desktop", "share/applications/pelora-plconfig.desktop",
           "share/icons/hicolor/48x48/apps/pelora.png", "share/doc/pelora/README.md",
-          "share/doc/pelora/home-folder.md"})
+          "share/doc/pelora/home-folder.md", "share/doc/pelora/protocol.md",
+          "share/doc/pelora/copyright", "share/doc/pelora/changelog.gz",
+          "share/man/man1/pelox.1.gz", "share/man/man1/plconfig.1.gz"})
         EXPECT_TRUE(fs::is_regular_file(Installed(file))) << file;
     EXPECT_EQ(FilesUnder(Installed("share/pelora/home")), InstalledHomeFiles());
     EXPECT_TRUE(fs::is_directory(Installed("share/pelora/home/users")));
@@ -127,6 +129,7 @@ TEST_F(Installation, CmakeInstall_PutsEveryFileUnderThePrefix) {
                   std::string::npos)
             << unit;
         EXPECT_TRUE(fs::is_regular_file(Installed("share/doc/pelora/pelora-server.conf.example")));
+        EXPECT_TRUE(fs::is_regular_file(Installed("share/man/man8/pelora-server.8.gz")));
     } else {
         EXPECT_FALSE(fs::exists(Installed("lib/systemd/system/pelora-server.service")))
             << "no unit for a server that is not installed";
@@ -189,7 +192,7 @@ TEST_F(Installation, InstalledLauncherOnAFreshAccount_SetsUpFromTheInstalledFile
 
 // The unit as written for the configured prefix, checked by systemd's own reader with a stand-in
 // for the program (the server may not be built here).
-TEST(ServerUnit, RunsTheServerAsADynamicUserWithAStateFolder) {
+TEST(ServerUnit, RunsTheServerAsItsSystemUserWithAStateFolder) {
     const std::string unit =
         ReadText(fs::path(PELORA_BUILD_DIR) / "packaging/pelora-server.service");
     ASSERT_FALSE(unit.empty());
@@ -199,7 +202,7 @@ TEST(ServerUnit, RunsTheServerAsADynamicUserWithAStateFolder) {
               std::string::npos)
         << unit;
     for (const char* line :
-         {"\nDynamicUser=yes\n", "\nStateDirectory=pelora-server\n",
+         {"\nUser=pelora-server\n", "\nGroup=pelora-server\n", "\nStateDirectory=pelora-server\n",
           "\nEnvironmentFile=-/etc/default/pelora-server\n", "\nWantedBy=multi-user.target\n"})
         EXPECT_NE(unit.find(line), std::string::npos) << line;
 
@@ -220,7 +223,9 @@ TEST(ServerUnit, RunsTheServerAsADynamicUserWithAStateFolder) {
     EXPECT_EQ(verify.output.find("pelora-server.service:"), std::string::npos) << verify.output;
 }
 
-TEST(DebianPackage, IsBuiltWithDebianDependenciesAndHoldsTheInstalledFiles) {
+// Built once and checked whole: its fields, its files, its maintainer scripts, and Debian's
+// package checker, lintian, which must report no error.
+TEST(DebianPackage, IsBuiltWithDebianDependenciesHoldsTheInstalledFilesAndPassesLintian) {
     const QString dpkgDeb = QStandardPaths::findExecutable("dpkg-deb");
     if (dpkgDeb.isEmpty() || QStandardPaths::findExecutable(CPACK_COMMAND).isEmpty())
         GTEST_SKIP() << "dpkg-deb or cpack is not installed";
@@ -253,15 +258,45 @@ TEST(DebianPackage, IsBuiltWithDebianDependenciesAndHoldsTheInstalledFiles) {
                                       "usr/share/applications/pelora-plconfig.desktop",
                                       "usr/share/icons/hicolor/48x48/apps/pelora.png",
                                       "usr/share/doc/pelora/README.md",
-                                      "usr/share/doc/pelora/home-folder.md"};
+                                      "usr/share/doc/pelora/home-folder.md",
+                                      "usr/share/doc/pelora/protocol.md",
+                                      "usr/share/doc/pelora/copyright",
+                                      "usr/share/doc/pelora/changelog.gz",
+                                      "usr/share/man/man1/pelox.1.gz",
+                                      "usr/share/man/man1/plconfig.1.gz"};
     for (const std::string& file : InstalledHomeFiles())
         expected.insert("usr/share/pelora/home/" + file);
     if (PELORA_HAVE_SERVER) {
         expected.insert("usr/bin/pelora-server");
         expected.insert("usr/lib/systemd/system/pelora-server.service");
         expected.insert("usr/share/doc/pelora/pelora-server.conf.example");
+        expected.insert("usr/share/man/man8/pelora-server.8.gz");
     }
     EXPECT_EQ(files, expected);
+
+    if (PELORA_HAVE_SERVER) {
+        // The server's system user and data folder are made on installation; the service is
+        // not started unasked.
+        ProgramRun postinst =
+            RunProgram(dpkgDeb, {"-I", QString::fromStdString(package.string()), "postinst"});
+        EXPECT_EQ(postinst.code, 0) << postinst.output;
+        for (const char* step : {"adduser --system", "chown pelora-server:pelora-server",
+                                 "chmod 0750 /var/lib/pelora-server", "daemon-reload"})
+            EXPECT_NE(postinst.output.find(step), std::string::npos) << step;
+        EXPECT_EQ(postinst.output.find("systemctl start"), std::string::npos);
+        EXPECT_EQ(postinst.output.find("enable"), std::string::npos);
+    }
+
+    const QString lintian = QStandardPaths::findExecutable("lintian");
+    if (lintian.isEmpty())
+        GTEST_SKIP() << "lintian is not installed; the package was not checked by it";
+    ProgramRun check = RunProgram(lintian,
+                                  {"--fail-on", "error", "--tag-display-limit", "0",
+                                   QString::fromStdString(package.string())},
+                                  QProcessEnvironment::systemEnvironment(), "/", 600);
+    EXPECT_EQ(check.code, 0) << check.output;
+    EXPECT_EQ(check.output.find("\nE: "), std::string::npos) << check.output;
+    EXPECT_NE(check.output.rfind("E: ", 0), 0u) << check.output;
 
     if (PELORA_HAVE_SERVER) {
         ProgramRun unit = RunProgram("/bin/sh", {"-c",

@@ -169,8 +169,12 @@ TEST_F(PlconfigCommand, PasswdListAndRemove_WorkOnExistingUsersOnly) {
     ASSERT_EQ(Run({"--add-user", "dave"}, "old\n"), kExitOk);
     ASSERT_EQ(Run({"--add-user", "Erin"}, "pw\n"), kExitOk);
 
-    EXPECT_EQ(Run({"--passwd", "dave"}, "new\n"), kExitOk) << err.str();
+    // No server answers at the configured address: changed here, and said that the server
+    // was not told, with an exit code of its own.
+    EXPECT_EQ(Run({"--passwd", "dave"}, "new\n"), kExitServerNotChanged) << err.str();
     EXPECT_EQ(Password("dave"), "new");
+    EXPECT_NE(err.str().find("could NOT be changed on the server"), std::string::npos);
+    EXPECT_NE(err.str().find("next Drive Online"), std::string::npos);
     EXPECT_EQ(Run({"--passwd", "nobody"}, "new\n"), kExitNoSuchUser);
     EXPECT_EQ(err.str(), "plconfig: There is no user \"nobody\".\n");
     EXPECT_EQ(unread, "new\n");

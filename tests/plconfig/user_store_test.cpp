@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,6 +21,13 @@ namespace {
 namespace fs = std::filesystem;
 using plconfig::Outcome;
 using plconfig::UserStore;
+
+// The permission bits of a file or folder.
+unsigned ModeOf(const fs::path& path) {
+    struct stat status {};
+    EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
+    return status.st_mode & 07777;
+}
 
 class UserStoreTest : public ::testing::Test {
 protected:
@@ -52,6 +60,30 @@ TEST_F(UserStoreTest, AddedUser_IsListedWithItsPasswordAndNothingLeftAside) {
     EXPECT_EQ(Password("alice"), "s3cret");
     EXPECT_TRUE(store.HasUser("alice"));
     EXPECT_TRUE(Entries("users/.adding").empty());
+}
+
+// Whatever the umask, no other account on the machine reads a user's password file.
+TEST_F(UserStoreTest, AddedUser_FolderIs0700AndPasswordFile0600) {
+    const mode_t before = ::umask(022);
+    auto result = store.AddUser("alice", "s3cret");
+    ::umask(before);
+
+    ASSERT_TRUE(result.Ok()) << result.message;
+    EXPECT_EQ(ModeOf(home / "users" / "alice"), 0700u);
+    EXPECT_EQ(ModeOf(home / "users" / "alice" / "colors"), 0600u);
+}
+
+TEST_F(UserStoreTest, ChangePassword_TightensAFolderAndFileMadeWider) {
+    ASSERT_TRUE(store.AddUser("gina", "old").Ok());
+    fs::permissions(home / "users" / "gina", fs::perms(0755));
+    fs::permissions(home / "users" / "gina" / "colors", fs::perms(0644));
+
+    auto result = store.ChangePassword("gina", "new one");
+
+    ASSERT_TRUE(result.Ok()) << result.message;
+    EXPECT_EQ(Password("gina"), "new one");
+    EXPECT_EQ(ModeOf(home / "users" / "gina"), 0700u);
+    EXPECT_EQ(ModeOf(home / "users" / "gina" / "colors"), 0600u);
 }
 
 TEST_F(UserStoreTest, ListUsers_SkipsFilesAndTheToolsFolders_SortedIgnoringCase) {

@@ -1,6 +1,7 @@
 // Frames: the byte layout other clients rely on, reassembly from any split of the stream, and
 // the refusals that end a connection (unknown, misdirected and oversized frames).
 #include "protocol/framing.h"
+#include "protocol/message_checks.h"
 #include "protocol/messages.pb.h"
 
 #include <gtest/gtest.h>
@@ -25,6 +26,15 @@ std::string LoginFrame(const std::string& name, const std::string& password) {
     std::string out;
     EXPECT_TRUE(wire::AppendMessage(out, FrameType::Login, login));
     return out;
+}
+
+// The one frame in `bytes`, as the side that reads `from` decodes it.
+Frame Decode(Sender from, const std::string& bytes) {
+    FrameDecoder decoder(from);
+    decoder.Feed(bytes.data(), bytes.size());
+    Frame frame;
+    EXPECT_EQ(decoder.Next(frame), FrameDecoder::Status::Ready);
+    return frame;
 }
 
 std::string Header(std::uint16_t type, std::uint32_t length) {
@@ -178,6 +188,77 @@ TEST(Framing, EveryTypeHasANameASenderAndABoundWithinTheLargestFrame) {
         EXPECT_LE(info.maxPayload, wire::kMaxPayloadBytes);
         EXPECT_GT(info.maxPayload, 0u);
     }
-    EXPECT_EQ(known, 26);
+    EXPECT_EQ(known, 28);
     EXPECT_EQ(wire::FrameTypeName(500), "frame type 500");
+}
+
+// ---- the one table and request ids ----
+
+// Every type of the table makes the message of its own name, and no other number makes one.
+TEST(FrameTable, EveryKnownTypeAndOnlyThoseMakeTheirMessage) {
+    for (std::uint32_t type = 0; type <= 0xFFFF; ++type) {
+        wire::FrameTypeInfo info;
+        const bool known = wire::LookUpFrameType(static_cast<std::uint16_t>(type), info);
+        auto message = wire::NewMessageFor(static_cast<std::uint16_t>(type));
+        ASSERT_EQ(known, message != nullptr) << type;
+        if (known) {
+            EXPECT_EQ(message->GetTypeName(), std::string("pelora.wire.") + info.name) << type;
+        }
+    }
+}
+
+TEST(FrameTable, RequestsComeFromClientsAndRepliesFromTheServer) {
+    for (std::uint32_t type = 1; type <= 0xFFFF; ++type) {
+        wire::FrameTypeInfo info;
+        if (!wire::LookUpFrameType(static_cast<std::uint16_t>(type), info))
+            continue;
+        if (info.role == wire::Role::Request || info.role == wire::Role::Stream) {
+            EXPECT_EQ(info.sender, Sender::Client) << info.name;
+        }
+        if (info.role == wire::Role::Reply || info.role == wire::Role::Notice) {
+            EXPECT_EQ(info.sender, Sender::Server) << info.name;
+        }
+    }
+}
+
+TEST(RequestId, SetByTheEncoderReadByTheFramingAndTheMessage) {
+    pb::Login login;
+    login.set_name("ann");
+    login.set_password("secret");
+    std::string bytes;
+    ASSERT_TRUE(wire::AppendMessage(bytes, FrameType::Login, login, 300000));
+    Frame frame = Decode(Sender::Client, bytes);
+    EXPECT_EQ(wire::RequestIdOf(frame), 300000u);
+    pb::Login back;
+    ASSERT_TRUE(back.ParseFromString(frame.payload));
+    EXPECT_EQ(back.request_id(), 300000u);
+    EXPECT_EQ(back.name(), "ann");
+    EXPECT_EQ(back.password(), "secret");
+}
+
+TEST(RequestId, AReplyEchoesItAndANoticeCarriesNone) {
+    pb::UsersReply page;
+    page.set_last(true);
+    std::string bytes;
+    ASSERT_TRUE(wire::AppendMessage(bytes, FrameType::UsersReply, page, 7));
+    Frame reply = Decode(Sender::Server, bytes);
+    EXPECT_EQ(wire::RequestIdOf(reply), 7u);
+
+    pb::MemberLeft left;
+    left.set_id(3);
+    bytes.clear();
+    ASSERT_TRUE(wire::AppendMessage(bytes, FrameType::MemberLeft, left, 7));
+    Frame notice = Decode(Sender::Server, bytes);
+    EXPECT_EQ(wire::RequestIdOf(notice), 0u);
+    EXPECT_EQ(notice.payload, left.SerializeAsString());
+}
+
+// An older client sends no id: its requests read as id 0 and its replies carry none.
+TEST(RequestId, MissingOrUnreadableIsZero) {
+    pb::Logout logout;
+    std::string bytes;
+    ASSERT_TRUE(wire::AppendMessage(bytes, FrameType::Logout, logout));
+    EXPECT_EQ(wire::RequestIdOf(Decode(Sender::Client, bytes)), 0u);
+    Frame broken{static_cast<std::uint16_t>(FrameType::Login), std::string("\x0a\x50", 2)};
+    EXPECT_EQ(wire::RequestIdOf(broken), 0u);
 }

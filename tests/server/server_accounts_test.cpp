@@ -33,6 +33,18 @@ TEST_F(ServerTest, HelloIsWelcomedWithTheServersLimits) {
     EXPECT_EQ(reply.idle_timeout_seconds(), 40u);
     EXPECT_EQ(reply.ping_interval_seconds(), 10u);
     EXPECT_EQ(reply.max_file_bytes(), 1024u * 1024);
+    // The key launchers seal data files to, given over the pinned connection.
+    std::string output;
+    ASSERT_EQ(RunProgram({PELORA_SERVER_PROGRAM, "--config", "/dev/null", "--data-dir", DataDir(),
+                          "--print-public-key"},
+                         output),
+              0);
+    std::string hex;
+    for (unsigned char c : reply.seal_public_key()) {
+        hex += "0123456789abcdef"[c >> 4];
+        hex += "0123456789abcdef"[c & 15];
+    }
+    EXPECT_EQ(hex + "\n", output);
 }
 
 TEST_F(ServerTest, UnversionedOrNewerClientIsToldToUpdateAndClosed) {
@@ -255,4 +267,45 @@ TEST_F(ServerTest, OneAddressCannotMakeAccountsWithoutEnd) {
     EXPECT_GT(third.retry_after_seconds(), 3000u);
     EXPECT_EQ(client->Login("a3", "pw").result(), pb::LoginReply::UNKNOWN_USER);
     EXPECT_EQ(client->Login("a2", "pw").result(), pb::LoginReply::LOGGED_IN);
+}
+
+// Requests carry an id that their replies echo; an older client's requests carry none, and
+// their replies none either.
+TEST_F(ServerTest, RepliesEchoTheRequestIdAndOlderClientsStillWork) {
+    StartServer();
+    WireClient client(server_.Port());
+    ASSERT_TRUE(client.ConnectAndGreet());
+
+    pb::Login login;
+    login.set_name("nobody-here");
+    login.set_password("secret");
+    login.set_request_id(41);
+    ASSERT_TRUE(client.Send(FrameType::Login, login));
+    pb::LoginReply reply;
+    ASSERT_TRUE(client.Expect(FrameType::LoginReply, reply));
+    EXPECT_EQ(reply.result(), pb::LoginReply::UNKNOWN_USER);
+    EXPECT_EQ(reply.request_id(), 41u);
+
+    pb::CreateAccount create;
+    create.set_name("nobody-here");
+    create.set_password("secret");
+    create.set_request_id(42);
+    ASSERT_TRUE(client.Send(FrameType::CreateAccount, create));
+    pb::CreateReply created;
+    ASSERT_TRUE(client.Expect(FrameType::CreateReply, created));
+    EXPECT_EQ(created.result(), pb::CreateReply::CREATED);
+    EXPECT_EQ(created.request_id(), 42u);
+
+    login.clear_request_id();
+    ASSERT_TRUE(client.Send(FrameType::Login, login));
+    ASSERT_TRUE(client.Expect(FrameType::LoginReply, reply));
+    EXPECT_EQ(reply.result(), pb::LoginReply::LOGGED_IN);
+    EXPECT_EQ(reply.request_id(), 0u);
+
+    pb::UsersRequest users;
+    users.set_request_id(43);
+    ASSERT_TRUE(client.Send(FrameType::UsersRequest, users));
+    pb::UsersReply page;
+    ASSERT_TRUE(client.Expect(FrameType::UsersReply, page));
+    EXPECT_EQ(page.request_id(), 43u);
 }

@@ -234,6 +234,9 @@ TEST_F(ServerTest, SealedDataOpensWithTheServersKey) {
         << output;
     EXPECT_NE(output.find("Opened 1 sealed files and copied 1 other files"), std::string::npos)
         << output;
+    EXPECT_NE(output.find("1 files arrived unsealed:\n  alice/data-unsealed.txt\n"),
+              std::string::npos)
+        << output;
     EXPECT_EQ(ReadAll(target + "/alice/data-20240131-101500.txt"), plain);
     EXPECT_EQ(ReadAll(target + "/alice/data-unsealed.txt"), "plain drive data");
 

@@ -1,6 +1,7 @@
 // Recording fakes and test scopes.
 #include "fakes.h"
 
+#include "launcher/launcher.h"
 #include "platform/dialog_window.h"
 
 #include <QTimer>
@@ -60,6 +61,16 @@ bool FakeScriptServer::RunScript(const char* path, std::string& result) {
 }
 bool FakeScriptServer::ProcessEvents() {
     ++processEventsCalls;
+    return true;
+}
+bool FakeScriptServer::RunWords(const std::vector<std::string>& words, std::string& result) {
+    std::string command;
+    for (const std::string& word : words)
+        command += (command.empty() ? "" : " ") + ScriptWord(word);
+    return RunCommand(command.c_str(), result);
+}
+bool FakeScriptServer::SetVariable(const char* name, const std::string& value) {
+    variables[name] = value;
     return true;
 }
 int FakeScriptServer::CountCommands(const std::string& command) const {

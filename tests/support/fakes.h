@@ -30,8 +30,12 @@ public:
     bool RunCommand(const char* command, std::string& result) override;
     bool RunScript(const char* path, std::string& result) override;
     bool ProcessEvents() override;
+    // Recorded as the command line the words make (each word quoted as the launcher quotes).
+    bool RunWords(const std::vector<std::string>& words, std::string& result) override;
+    bool SetVariable(const char* name, const std::string& value) override;
 
     std::vector<std::string> commands;
+    std::map<std::string, std::string> variables; // as set through SetVariable
     std::vector<std::string> scripts;
     int processEventsCalls = 0;
     // Exact command -> result; commands without an answer give "".

@@ -4,6 +4,8 @@
 #include "password_input.h"
 #include "platform/file_system.h"
 #include "protocol/user_name.h"
+#include "server_identity.h"
+#include "server_password.h"
 #include "server_setting.h"
 #include "user_store.h"
 
@@ -28,6 +30,8 @@ constexpr OptionName kOptions[] = {
     {"--remove", Action::RemoveUser, "a user name"},
     {"--list", Action::ListUsers, nullptr},
     {"--server", Action::SetServer, "HOST:PORT"},
+    {"--show-server", Action::ShowServer, nullptr},
+    {"--accept-server", Action::AcceptServer, nullptr},
     {"--help", Action::Help, nullptr},
     {"-h", Action::Help, nullptr},
     {"--version", Action::Version, nullptr},
@@ -108,6 +112,8 @@ int ExitCodeFor(Outcome outcome) {
         return kExitUsage;
     case Outcome::IoFailure:
         return kExitIoFailure;
+    case Outcome::ServerNotChanged:
+        return kExitServerNotChanged;
     }
     return kExitIoFailure;
 }
@@ -122,11 +128,18 @@ Without an option it opens the configuration window.
                         a display it makes the guest account, says how to add users from
                         the command line, and ends with success
   --add-user NAME       add a user; the password is read from standard input
-  --passwd NAME         give a user a new password, read from standard input
+  --passwd NAME         give a user a new password, read from standard input; the
+                        configured server is told too (exit code 8 when it could not be)
   --remove NAME         remove a user: the folder is moved to users/.removed/, not deleted
   --list                list the users, one name a line
   --server HOST[:PORT]  set the server that Drive Online connects to (HOST alone keeps the
                         port); HOST is a host name or an IPv4 address, PORT 1 to 65535
+  --show-server         show the certificate the launchers here remember for the server,
+                        and the new one a launcher was refused when the server's
+                        identity changed
+  --accept-server       trust that new certificate from now on (only when the server was
+                        replaced or set up again on purpose); the server's sealing key is
+                        then learnt anew
   --help                show this help and end
   --version             show the version and end
 
@@ -159,6 +172,8 @@ Exit codes:
   5  the user exists already
   6  password refused: empty, too long, not typeable, or the two entries differ
   7  the window cannot open: there is no display
+  8  the password changed here, but the server could not be told: the user's next
+     Drive Online fails until it is (pelora-server --set-password NAME on the server)
 )";
 }
 
@@ -215,7 +230,7 @@ int RunCommand(const Options& options, const std::string& homeFolder, CommandStr
         std::string password, problem;
         if (!AskPassword(name, streams, password, problem))
             return Report(streams.err, problem, kExitPasswordRefused);
-        return Finish(store.ChangePassword(name, password), streams);
+        return Finish(ChangePasswordEverywhere(store, homeFolder, name, password), streams);
     }
     case Action::RemoveUser:
         return Finish(store.RemoveUser(name), streams);
@@ -225,6 +240,19 @@ int RunCommand(const Options& options, const std::string& homeFolder, CommandStr
         if (!ParseServerAddress(name, address, problem))
             return Report(streams.err, problem, kExitUsage);
         return Finish(SaveServerAddress(homeFolder + "/" + kSettingsFile, address), streams);
+    }
+    case Action::ShowServer:
+    case Action::AcceptServer: {
+        ServerAddress address;
+        std::string problem;
+        if (!LoadServerAddress(homeFolder + "/" + kSettingsFile, address, problem))
+            return Report(streams.err, problem, kExitIoFailure);
+        const std::string keys = homeFolder + "/keys";
+        const std::string server = ServerKeyOf(address.host, address.port);
+        streams.out << DescribeServerIdentity(ReadServerIdentity(keys, server)) << '\n';
+        if (options.action == Action::ShowServer)
+            return kExitOk;
+        return Finish(AcceptPresentedCertificate(keys, server), streams);
     }
     case Action::OpenWindow:
     case Action::FirstRunAdd:

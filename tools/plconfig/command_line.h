@@ -12,13 +12,14 @@ namespace plconfig {
 
 enum ExitCode : int {
     kExitOk = 0,
-    kExitIoFailure = 1,       // a file or folder could not be read, made, written or moved
-    kExitUsage = 2,           // unknown option, missing or unusable argument
-    kExitNameRefused = 3,     // the name breaks the rules, or names the guest account wrongly
-    kExitNoSuchUser = 4,      // no user of that name
-    kExitUserExists = 5,      // the user exists already
-    kExitPasswordRefused = 6, // empty, too long, not typeable, or the two entries differ
-    kExitNoDisplay = 7,       // the window was asked for but there is no display
+    kExitIoFailure = 1,        // a file or folder could not be read, made, written or moved
+    kExitUsage = 2,            // unknown option, missing or unusable argument
+    kExitNameRefused = 3,      // the name breaks the rules, or names the guest account wrongly
+    kExitNoSuchUser = 4,       // no user of that name
+    kExitUserExists = 5,       // the user exists already
+    kExitPasswordRefused = 6,  // empty, too long, not typeable, or the two entries differ
+    kExitNoDisplay = 7,        // the window was asked for but there is no display
+    kExitServerNotChanged = 8, // the password changed here, but not on the server
 };
 
 enum class Action {
@@ -29,6 +30,8 @@ enum class Action {
     RemoveUser,
     ListUsers,
     SetServer,
+    ShowServer,   // the server's remembered and refused certificates
+    AcceptServer, // trust the certificate a launcher was refused
     Help,
     Version,
     Invalid, // `problem` says why

@@ -9,12 +9,13 @@ namespace plconfig {
 
 enum class Outcome {
     Done,
-    NameRefused,     // the name breaks the user-name rules, or is kept for the tool itself
-    NoSuchUser,      // no user folder of exactly that name
-    UserExists,      // a user of that name (in any letter case) is there already
-    PasswordRefused, // empty, too long, not typeable, or the two entries differ
-    ValueRefused,    // a server host name or port that cannot be used
-    IoFailure,       // a file or folder could not be read, made, written or moved
+    NameRefused,      // the name breaks the user-name rules, or is kept for the tool itself
+    NoSuchUser,       // no user folder of exactly that name
+    UserExists,       // a user of that name (in any letter case) is there already
+    PasswordRefused,  // empty, too long, not typeable, or the two entries differ
+    ValueRefused,     // a server host name or port that cannot be used
+    IoFailure,        // a file or folder could not be read, made, written or moved
+    ServerNotChanged, // changed on this machine, but the server could not be told
 };
 
 struct Result {

@@ -2,6 +2,8 @@
 // any font size, with mnemonics on every field and the buttons in the platform's order.
 #include "user_dialogs.h"
 
+#include "server_password.h"
+
 #include "protocol/user_name.h"
 
 #include <QDialogButtonBox>
@@ -209,8 +211,12 @@ void ChangePasswordDialog::Submit() {
         password_->setFocus();
         return;
     }
-    Result result = store_.ChangePassword(user_, Text(password_));
-    if (!result.Ok()) {
+    const std::string folder = store_.Folder();
+    const std::string home = folder.substr(0, folder.find_last_of('/'));
+    Result result = ChangePasswordEverywhere(store_, home, user_, Text(password_));
+    // Changed here though not on the server: the dialog's work is done, the window warns.
+    serverNotChanged_ = result.outcome == Outcome::ServerNotChanged;
+    if (!result.Ok() && !serverNotChanged_) {
         problem_->Show(result.message);
         password_->setFocus();
         password_->selectAll();

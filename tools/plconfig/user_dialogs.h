@@ -56,6 +56,8 @@ public:
     ChangePasswordDialog(UserStore& store, std::string user, QWidget* parent);
 
     const std::string& Message() const { return message_; }
+    // The new password is stored here, but the server could not be told.
+    bool ServerNotChanged() const { return serverNotChanged_; }
 
 protected:
     bool event(QEvent* event) override;
@@ -65,6 +67,7 @@ private:
 
     UserStore& store_;
     std::string user_;
+    bool serverNotChanged_ = false;
     QLineEdit* password_;
     QLineEdit* confirm_;
     ProblemLine* problem_;

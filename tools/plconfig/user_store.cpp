@@ -254,10 +254,8 @@ Result UserStore::MakeUserFolder(const std::string& name, const std::string* pas
     if (!::mkdtemp(staging.data()))
         return Result::Failure(Outcome::IoFailure, "Could not make a folder in " + stagingRoot +
                                                        ": " + ErrorText(errno));
-    // mkdtemp keeps the folder private; a user folder gets the usual permissions.
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::chmod(staging.c_str(), 0777 & ~mask);
+    // mkdtemp makes the folder 0700, as a user folder is kept (its password file is private).
+    ::chmod(staging.c_str(), accounts::kUserFolderMode);
 
     if (password && !accounts::WriteColorsFile(staging, *password)) {
         int error = errno;

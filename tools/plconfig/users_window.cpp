@@ -4,6 +4,7 @@
 #include "users_window.h"
 
 #include "protocol/user_name.h"
+#include "server_identity.h"
 #include "user_dialogs.h"
 
 #include <QDialogButtonBox>
@@ -122,6 +123,10 @@ QWidget* UsersWindow::MakeServerPage() {
     save_ = Button("Sa&ve", "save", page);
     serverStatus_ = WrappedLabel("", page);
     serverStatus_->setObjectName("serverStatus");
+    identity_ = WrappedLabel("", page);
+    identity_->setObjectName("identity");
+    identity_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    accept_ = Button("&Accept the new certificate", "acceptCertificate", page);
 
     auto* hostLabel = new QLabel("Server &host name:", page);
     hostLabel->setBuddy(host_);
@@ -142,6 +147,11 @@ QWidget* UsersWindow::MakeServerPage() {
     layout->addLayout(form);
     layout->addLayout(saveRow);
     layout->addWidget(serverStatus_);
+    layout->addWidget(identity_);
+    auto* acceptRow = new QHBoxLayout;
+    acceptRow->addStretch();
+    acceptRow->addWidget(accept_);
+    layout->addLayout(acceptRow);
     layout->addStretch();
 
     ServerAddress address;
@@ -152,6 +162,8 @@ QWidget* UsersWindow::MakeServerPage() {
     } else {
         ShowStatus(serverStatus_, problem);
     }
+    ShowIdentity();
+    connect(accept_, &QPushButton::clicked, this, &UsersWindow::AcceptIdentity);
     connect(save_, &QPushButton::clicked, this, &UsersWindow::SaveServer);
     connect(host_, &QLineEdit::returnPressed, this, &UsersWindow::SaveServer);
     connect(port_, &QLineEdit::returnPressed, this, &UsersWindow::SaveServer);
@@ -210,8 +222,11 @@ void UsersWindow::OpenChangePasswordDialog() {
         return;
     auto* dialog = new ChangePasswordDialog(store_, user, this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    connect(dialog, &QDialog::accepted, this,
-            [this, dialog] { ShowStatus(usersStatus_, dialog->Message()); });
+    connect(dialog, &QDialog::accepted, this, [this, dialog] {
+        ShowStatus(usersStatus_, dialog->Message());
+        if (dialog->ServerNotChanged())
+            ShowFailure(dialog->Message());
+    });
     dialog->open();
 }
 
@@ -260,6 +275,7 @@ void UsersWindow::SaveServer() {
     }
     Result result = SaveServerAddress(settingsFile_, address);
     ShowStatus(serverStatus_, result.message);
+    ShowIdentity();
     if (result.Ok()) {
         ServerAddress stored;
         std::string problem;
@@ -270,6 +286,39 @@ void UsersWindow::SaveServer() {
         field->setFocus();
         field->selectAll();
     }
+}
+
+std::string UsersWindow::KeysFolder() const {
+    const std::string::size_type slash = settingsFile_.rfind('/');
+    return (slash == std::string::npos ? std::string(".") : settingsFile_.substr(0, slash)) +
+           "/keys";
+}
+
+void UsersWindow::ShowIdentity() {
+    ServerAddress address;
+    std::string problem;
+    if (!LoadServerAddress(settingsFile_, address, problem)) {
+        identity_->clear();
+        accept_->setEnabled(false);
+        return;
+    }
+    const ServerIdentity identity =
+        ReadServerIdentity(KeysFolder(), ServerKeyOf(address.host, address.port));
+    ShowStatus(identity_, DescribeServerIdentity(identity));
+    accept_->setEnabled(!identity.presented.empty() && !identity.pinned);
+}
+
+void UsersWindow::AcceptIdentity() {
+    ServerAddress address;
+    std::string problem;
+    if (!LoadServerAddress(settingsFile_, address, problem)) {
+        ShowStatus(serverStatus_, problem);
+        return;
+    }
+    Result result =
+        AcceptPresentedCertificate(KeysFolder(), ServerKeyOf(address.host, address.port));
+    ShowStatus(serverStatus_, result.message);
+    ShowIdentity();
 }
 
 void UsersWindow::ShowStatus(QLabel* line, const std::string& text) {

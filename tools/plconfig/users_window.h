@@ -49,6 +49,10 @@ private:
     void OpenChangePasswordDialog();
     void ConfirmRemove();
     void SaveServer();
+    // The certificate remembered for the server and a new one a launcher was refused.
+    void ShowIdentity();
+    void AcceptIdentity();
+    std::string KeysFolder() const;
     void ShowStatus(QLabel* line, const std::string& text);
     void ShowFailure(const std::string& text);
 
@@ -65,6 +69,8 @@ private:
     QLineEdit* port_;
     QPushButton* save_;
     QLabel* serverStatus_;
+    QLabel* identity_;
+    QPushButton* accept_;
     QPushButton* close_;
 };
 
