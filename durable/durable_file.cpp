@@ -139,8 +139,14 @@ WriteOutcome WriteFile(const std::string& path, const std::string& bytes,
     if (!file.Close())
         return failAndRemove(Step::Flush);
     announce(Step::Rename, path);
-    if (::rename(temporary.c_str(), path.c_str()) != 0)
+    if (options.keepExisting) {
+        // link() never replaces a name (EEXIST when it is taken); the temporary then goes.
+        if (::link(temporary.c_str(), path.c_str()) != 0)
+            return failAndRemove(Step::Rename);
+        ::unlink(temporary.c_str());
+    } else if (::rename(temporary.c_str(), path.c_str()) != 0) {
         return failAndRemove(Step::Rename);
+    }
     outcome.replaced = true;
     // The rename itself is durable only once the folder is flushed.
     const std::string folder = FolderOf(path);

@@ -25,6 +25,8 @@ struct WriteOptions {
     // Told of each step just before it is made, with the path it touches (the temporary, the
     // target, the folder), so that a test can kill the process or fail at any one of them.
     std::function<void(Step step, const std::string& path)> announce;
+    // An existing target is never replaced: the write fails at the Rename step with EEXIST.
+    bool keepExisting = false;
 };
 
 struct WriteOutcome {

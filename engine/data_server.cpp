@@ -61,7 +61,7 @@ std::string FormatUtc(std::int64_t seconds, const char* format) {
     return text;
 }
 
-std::string Lower(std::string text) {
+std::string LowerName(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return char(std::tolower(c)); });
     return text;
@@ -500,7 +500,7 @@ void plDataServer::EncryptData() {
         platform::FolderSearch search(folder, "data*.*");
         platform::FolderEntry entry;
         while (search.Next(entry)) {
-            if (!entry.isDirectory && !EndsWith(Lower(entry.name), kSealedSuffix) &&
+            if (!entry.isDirectory && !EndsWith(LowerName(entry.name), kSealedSuffix) &&
                 !platform::IsTemporaryName(entry.name))
                 plain.push_back(entry.name);
         }

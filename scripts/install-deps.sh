@@ -18,4 +18,4 @@ $SUDO apt-get install -y --no-install-recommends \
   libgtest-dev libgmock-dev googletest libbenchmark-dev \
   xvfb xauth xdotool \
   libcpp-httplib-dev chromium chromium-driver python3-selenium \
-  file desktop-file-utils
+  file desktop-file-utils lintian

@@ -1,6 +1,8 @@
 // Durable writes, reads and folders (see disk.h).
 #include "disk.h"
 
+#include "durable/durable_file.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -34,29 +36,6 @@ public:
 private:
     int fd_;
 };
-
-bool WriteAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        ssize_t written = ::write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
-std::string FolderOf(const std::string& path) {
-    auto slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    if (slash == 0)
-        return "/";
-    return path.substr(0, slash);
-}
 
 // Closes a folder listing on every way out.
 class FolderHandle {
@@ -107,38 +86,25 @@ bool PathExists(const std::string& path) {
 }
 
 bool SyncFolder(const std::string& path) {
-    Descriptor folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    return folder.Get() >= 0 && ::fsync(folder.Get()) == 0;
+    return durable::SyncFolder(path);
 }
 
+// The steps are the project's one durable writer's; a failed flush of the folder after the
+// rename still counts as written, as the file is in place.
 bool WriteFileDurably(const std::string& path, const std::string& bytes, mode_t mode,
                       std::string& error, Existing existing) {
-    std::string temporary = path + ".new-XXXXXX";
-    int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) {
-        error = "cannot create a file beside " + path + ": " + ErrnoText(errno);
-        return false;
-    }
-    Descriptor file(fd);
-    bool ok =
-        ::fchmod(fd, mode) == 0 && WriteAll(fd, bytes.data(), bytes.size()) && ::fsync(fd) == 0;
-    int saved = errno;
-    ok = file.Close() && ok;
-    // link() never replaces a name; rename() does, in one step.
-    if (ok && (existing == Existing::Keep ? ::link(temporary.c_str(), path.c_str())
-                                          : ::rename(temporary.c_str(), path.c_str())) != 0) {
-        saved = errno;
-        ok = false;
-    }
-    if (existing == Existing::Keep || !ok)
-        ::unlink(temporary.c_str());
-    if (!ok) {
-        error = "cannot write " + path + ": " + ErrnoText(saved);
-        errno = saved;
-        return false;
-    }
-    SyncFolder(FolderOf(path));
-    return true;
+    durable::WriteOptions options;
+    options.mode = mode;
+    options.keepExisting = existing == Existing::Keep;
+    const durable::WriteOutcome outcome = durable::WriteFile(path, bytes, options);
+    if (outcome.replaced)
+        return true;
+    if (outcome.failedStep == durable::Step::CreateTemporary)
+        error = "cannot create a file beside " + path + ": " + ErrnoText(outcome.error);
+    else
+        error = "cannot write " + path + ": " + ErrnoText(outcome.error);
+    errno = outcome.error;
+    return false;
 }
 
 bool CheckPrivateFolder(const std::string& path, std::string& error) {

@@ -22,12 +22,12 @@ constexpr const char* kNetworkObject = "/sys/network";
 constexpr const char* kIdentityChanged =
     "The server's identity has changed.  Drive Online is stopped until it is checked.";
 
-void SetStatus(const std::string& text) {
+void SetNetworkStatus(const std::string& text) {
     platform::SetDlgItemText(g_state.loginWindow, IDC_LOGIN_STATUS, text);
 }
 
 bool RefuseLogin(const std::string& text, const std::string& status = "") {
-    SetStatus(status.empty() ? text : status);
+    SetNetworkStatus(status.empty() ? text : status);
     platform::MessageBox(g_state.loginWindow, text, "Login Error", platform::MB_ICONERROR);
     return false;
 }
@@ -86,7 +86,7 @@ NetworkSettings ReadNetworkSettings(const GlobalSettings* settings) {
 // and on the script layer. Once per run: afterwards `network_started` says it was done, and
 // changed settings take effect at the next program start.
 bool StartNetwork() {
-    SetStatus("Starting network...");
+    SetNetworkStatus("Starting network...");
     std::string result;
     if (!g_state.scriptServer->RunScript("scripts:netsetup.tcl", result))
         n_printf("WARN %s/%d: scripts:netsetup.tcl failed: %s\n", __FILE__, __LINE__,
@@ -106,7 +106,7 @@ bool StartNetwork() {
     if (!socket) {
         n_printf("ERROR %s/%d: no network object at %s after scripts:netsetup.tcl\n", __FILE__,
                  __LINE__, kNetworkObject);
-        SetStatus(kNoConnection);
+        SetNetworkStatus(kNoConnection);
         return false;
     }
     const std::string address = settings.serverName + ":" + settings.serverPort;
@@ -139,11 +139,11 @@ bool ConnectToServer() {
     // (and for Cancel Login) happens inside net::connect.
     if (Connected())
         return true;
-    SetStatus("Connecting to server...");
+    SetNetworkStatus("Connecting to server...");
     std::string result;
     const bool answered = g_state.scriptServer->RunCommand("net::connect", result);
     if (ReplyCode(answered, result) == '9') {
-        SetStatus("Login cancelled.");
+        SetNetworkStatus("Login cancelled.");
         return false;
     }
     if (ReplyCode(answered, result) == '2') {
@@ -155,7 +155,7 @@ bool ConnectToServer() {
         n_printf("WARN %s/%d: net::connect failed: %s\n", __FILE__, __LINE__, result.c_str());
     if (Connected())
         return true;
-    SetStatus(kNoConnection);
+    SetNetworkStatus(kNoConnection);
     return false;
 }
 
@@ -166,7 +166,7 @@ bool LoginToServer() {
         return false;
     }
     if (!NetworkStarted()) {
-        SetStatus("Could not log in.  Unknown error.");
+        SetNetworkStatus("Could not log in.  Unknown error.");
         return false;
     }
 
@@ -188,7 +188,7 @@ bool LoginToServer() {
     case '0':
         return true;
     case '9':
-        SetStatus("Login cancelled.");
+        SetNetworkStatus("Login cancelled.");
         return false;
     case '1':
         return RefuseLogin("Could not log in.  Timed out waiting for server.");

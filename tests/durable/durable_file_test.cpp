@@ -65,6 +65,24 @@ TEST(DurableFile, Replacement_KeepsTheOldBitsUnlessBitsAreGiven) {
     EXPECT_EQ(Mode(target), mode_t(0640));
 }
 
+TEST(DurableFile, KeepExisting_NeverReplacesAndLeavesNoTemporary) {
+    fakes::TempHome home;
+    const fs::path target = home.path() / "drive.dat";
+    durable::WriteOptions options;
+    options.keepExisting = true;
+    options.mode = 0600;
+    ASSERT_TRUE(durable::WriteFile(target.string(), "first", options).ok);
+    EXPECT_EQ(Mode(target), mode_t(0600));
+
+    auto second = durable::WriteFile(target.string(), "second", options);
+    EXPECT_FALSE(second.ok);
+    EXPECT_FALSE(second.replaced);
+    EXPECT_EQ(second.failedStep, durable::Step::Rename);
+    EXPECT_EQ(second.error, EEXIST);
+    EXPECT_EQ(Read(target), "first");
+    EXPECT_EQ(Names(home.path()), std::vector<std::string>{"drive.dat"});
+}
+
 TEST(DurableFile, Steps_AreAnnouncedInOrderWithThePathsTheyTouch) {
     fakes::TempHome home;
     const std::string target = (home.path() / "file").string();

@@ -169,12 +169,15 @@ TEST_F(ServerTest, FailedLoginsAreThrottledAndTheRightPasswordWorksAfterTheDelay
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(client->Login("erin", "wrong").result(), pb::LoginReply::NAME_IN_USE);
     pb::LoginReply throttled = client->Login("erin", "right");
+    const auto throttledAt = std::chrono::steady_clock::now();
     EXPECT_EQ(throttled.result(), pb::LoginReply::THROTTLED);
     EXPECT_GE(throttled.retry_after_seconds(), 1u);
     EXPECT_NE(throttled.message().find("wait"), std::string::npos) << throttled.message();
     // Another machine trying that name waits too.
     EXPECT_EQ(Greeted()->Login("erin", "right").result(), pb::LoginReply::THROTTLED);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    // The owner tries again when the server said the wait ends, and not before.
+    std::this_thread::sleep_until(throttledAt +
+                                  std::chrono::seconds(throttled.retry_after_seconds()));
     EXPECT_EQ(client->Login("erin", "right").result(), pb::LoginReply::LOGGED_IN);
 }
 
@@ -201,18 +204,21 @@ TEST_F(ServerTest, PingIsAnsweredAndASilentConnectionTimesOut) {
     StartServer({"--idle-timeout", "1"});
     auto talker = Greeted();
     auto silent = Greeted();
-    for (int i = 0; i < 8; ++i) {
+    // The talker pings while the silent one waits for the server's word, a fifth of a second
+    // at a time, until it comes (the time-out is a second) or six seconds have passed.
+    pb::Goodbye goodbye;
+    bool told = false;
+    for (int i = 0; i < 30 && !told; ++i) {
         pb::Ping ping;
         ping.set_token(1000 + i);
         ASSERT_TRUE(talker->Send(FrameType::Ping, ping));
         pb::Pong pong;
         ASSERT_TRUE(talker->Expect(FrameType::Pong, pong));
         EXPECT_EQ(pong.token(), 1000u + i);
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        told = silent->Expect(FrameType::Goodbye, goodbye, 0.2);
     }
     // The silent one was told and closed; the talker is still served.
-    pb::Goodbye goodbye;
-    ASSERT_TRUE(silent->Expect(FrameType::Goodbye, goodbye, 2));
+    ASSERT_TRUE(told);
     EXPECT_NE(goodbye.reason().find("timed out"), std::string::npos) << goodbye.reason();
     EXPECT_TRUE(silent->WaitForClose(3));
     pb::Ping ping;
