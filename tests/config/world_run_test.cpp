@@ -10,7 +10,7 @@ namespace {
 
 using WorldRun = DriveFixture;
 
-const char* const kLostText =
+const char* const kServerLostText =
     "There was a problem with the network connection. \nYou will have to login again.";
 
 // What the launcher state looked like when a command arrived.
@@ -209,7 +209,7 @@ TEST_P(WorldRunNetworkState, NotExactlyOnline_EndsSetupWindowWithoutStoppingNetw
     EXPECT_EQ(g_state.userSettings, nullptr);
     EXPECT_NE(Index("user settings destroyed"), -1);
     ASSERT_EQ(boxes->boxes.size(), 1u);
-    EXPECT_EQ(boxes->boxes[0].text, kLostText);
+    EXPECT_EQ(boxes->boxes[0].text, kServerLostText);
     EXPECT_EQ(boxes->boxes[0].caption, "Network Error");
     EXPECT_EQ(boxes->boxes[0].flags, unsigned(platform::MB_ICONERROR));
     EXPECT_EQ(script->commands, std::vector<std::string>{"return $net::state"});

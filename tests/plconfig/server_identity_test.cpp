@@ -55,14 +55,14 @@ TEST_F(ServerIdentityTest, ShowsTheRememberedAndTheRefusedCertificate) {
     EXPECT_FALSE(identity.pinned);
 
     std::string out, err;
-    EXPECT_EQ(Run(Action::ShowServer, out, err), kExitOk) << err;
+    EXPECT_EQ(Run(Action::ShowServer, out, err), plconfig::kExitOk) << err;
     EXPECT_NE(out.find(kOld), std::string::npos) << out;
     EXPECT_NE(out.find("another certificate (SHA-256): " + kNew), std::string::npos) << out;
 }
 
 TEST_F(ServerIdentityTest, AcceptServer_TrustsTheNewCertificateAndLearnsTheKeyAnew) {
     std::string out, err;
-    EXPECT_EQ(Run(Action::AcceptServer, out, err), kExitOk) << err;
+    EXPECT_EQ(Run(Action::AcceptServer, out, err), plconfig::kExitOk) << err;
 
     EXPECT_NE(out.find("is accepted"), std::string::npos) << out;
     const std::string known = home.ReadFile("keys/known_servers");
