@@ -18,33 +18,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class NetworkFiles : public NetworkServerFixture {
-protected:
-    std::string ServerFile(const std::string& user, const std::string& name) const {
-        std::ifstream in(fs::path(ServerData()) / "users" / user / name, std::ios::binary);
-        std::stringstream bytes;
-        bytes << in.rdbuf();
-        return bytes.str();
-    }
-    // The names of the files the server keeps for the user (its own hidden ones left out).
-    std::vector<std::string> ServerFiles(const std::string& user) const {
-        std::vector<std::string> names;
-        std::error_code ec;
-        for (const auto& entry :
-             fs::directory_iterator(fs::path(ServerData()) / "users" / user, ec))
-            if (entry.path().filename().string()[0] != '.')
-                names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-    std::vector<std::string> LocalDataFiles(const std::string& user) const {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(home / ("users/" + user)))
-            if (entry.is_regular_file() && entry.path().filename().string().rfind("data", 0) == 0)
-                names.push_back(entry.path().filename().string());
-        return names;
-    }
-};
+// The server-file helpers live in the fixture, shared with the other upload tests.
+using NetworkFiles = NetworkServerFixture;
 
 TEST_F(NetworkFiles, SendFile_CountsOnlyOnceTheServerConfirmedAndMovesTheFileToSent) {
     ASSERT_NO_FATAL_FAILURE(LogIn("ann"));

@@ -10,6 +10,7 @@
 
 #include <QTest>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -89,6 +90,32 @@ protected:
             pclose(pipe);
         }
         return output;
+    }
+
+    // The bytes of a file the server keeps for the user.
+    std::string ServerFile(const std::string& user, const std::string& name) const {
+        std::ifstream in(std::filesystem::path(ServerData()) / "users" / user / name,
+                         std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    // The names of the files the server keeps for the user (its own hidden ones left out).
+    std::vector<std::string> ServerFiles(const std::string& user) const {
+        std::vector<std::string> names;
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::directory_iterator(
+                 std::filesystem::path(ServerData()) / "users" / user, ec))
+            if (entry.path().filename().string()[0] != '.')
+                names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    // The drive data files still waiting in the user's local folder.
+    std::vector<std::string> LocalDataFiles(const std::string& user) const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(home / ("users/" + user)))
+            if (entry.is_regular_file() && entry.path().filename().string().rfind("data", 0) == 0)
+                names.push_back(entry.path().filename().string());
+        return names;
     }
 
     void Connect() { ASSERT_EQ(Run("net::connect").substr(0, 1), "0") << State(); }
