@@ -1,6 +1,8 @@
 // SQLite ownership (see database.h).
 #include "database.h"
 
+#include "storage.h"
+
 #include <sqlite3.h>
 
 namespace server {
@@ -89,8 +91,10 @@ Statement& Statement::Bind(int index, std::int64_t value) {
 }
 
 Statement::Step Statement::Next() {
-    if (!statement_)
+    if (!statement_) {
+        NoteStoreFailure("SQLite: " + database_.LastError());
         return Step::Failed;
+    }
     int result = sqlite3_step(statement_);
     if (result == SQLITE_ROW)
         return Step::Row;
@@ -98,6 +102,7 @@ Statement::Step Statement::Next() {
         return Step::Done;
     if ((result & 0xFF) == SQLITE_CONSTRAINT)
         return Step::Constraint;
+    NoteStoreFailure("SQLite: " + database_.LastError());
     return Step::Failed;
 }
 

@@ -1,6 +1,8 @@
 // PostgreSQL connections and their pool (see pg_connection.h).
 #include "pg_connection.h"
 
+#include "storage.h"
+
 #include <libpq-fe.h>
 
 #include <cstdlib>
@@ -53,6 +55,19 @@ bool PgResult::IsNull(int row, int column) const {
     return !result_ || row >= Rows() || PQgetisnull(result_.get(), row, column);
 }
 
+std::string PgResult::Bytes(int row, int column) const {
+    if (IsNull(row, column))
+        return {};
+    std::size_t length = 0;
+    unsigned char* bytes = PQunescapeBytea(
+        reinterpret_cast<const unsigned char*>(PQgetvalue(result_.get(), row, column)), &length);
+    if (!bytes)
+        return {};
+    std::string out(reinterpret_cast<const char*>(bytes), length);
+    PQfreemem(bytes);
+    return out;
+}
+
 std::uint64_t PgResult::Changed() const {
     if (!result_)
         return 0;
@@ -67,13 +82,18 @@ bool PgConnection::Ensure(std::string& error) {
     if (connection_ && PQstatus(connection_) == CONNECTION_OK)
         return true;
     Close();
-    connection_ = PQconnectdb(conninfo_.c_str());
+    // A database host that does not answer costs a call at most this long (a connect_timeout
+    // in the URL comes later and wins).
+    const char* keywords[] = {"connect_timeout", "dbname", nullptr};
+    const char* values[] = {"5", conninfo_.c_str(), nullptr};
+    connection_ = PQconnectdbParams(keywords, values, 1);
     if (!connection_) {
         error = "out of memory";
         return false;
     }
     if (PQstatus(connection_) != CONNECTION_OK) {
         error = Trimmed(PQerrorMessage(connection_));
+        NoteStoreFailure("PostgreSQL: " + error);
         Close();
         return false;
     }
@@ -101,6 +121,8 @@ PgResult PgConnection::Finish(pg_result* result) {
         error = Trimmed(PQerrorMessage(connection_));
     PgResult outcome(result, constraint ? PgResult::Status::Constraint : PgResult::Status::Failed,
                      error);
+    if (!constraint)
+        NoteStoreFailure("PostgreSQL: " + error);
     // A broken connection is made again on the next use.
     if (PQstatus(connection_) != CONNECTION_OK)
         Close();
@@ -136,7 +158,8 @@ PgResult PgConnection::Execute(const std::string& sql) {
     return Finish(PQexec(connection_, sql.c_str()));
 }
 
-PgPool::PgPool(std::string conninfo, std::size_t size) : conninfo_(std::move(conninfo)) {
+PgPool::PgPool(std::string conninfo, std::size_t size, std::chrono::milliseconds wait)
+    : conninfo_(std::move(conninfo)), wait_(wait) {
     for (std::size_t i = 0; i < (size > 0 ? size : 1); ++i) {
         connections_.push_back(std::make_unique<PgConnection>(conninfo_));
         free_.push_back(connections_.back().get());
@@ -152,7 +175,8 @@ PgPool::Lease::~Lease() {
 
 PgPool::Lease PgPool::Acquire() {
     std::unique_lock lock(mutex_);
-    available_.wait(lock, [this] { return !free_.empty(); });
+    if (!available_.wait_for(lock, wait_, [this] { return !free_.empty(); }))
+        return Lease(*this, nullptr);
     PgConnection* connection = free_.back();
     free_.pop_back();
     return Lease(*this, connection);
@@ -166,8 +190,18 @@ void PgPool::Release(PgConnection* connection) {
     available_.notify_one();
 }
 
+PgResult PgPool::Exhausted() const {
+    std::string error = "no connection to the database came free within " +
+                        std::to_string(wait_.count()) + " ms (all " +
+                        std::to_string(connections_.size()) + " in use)";
+    NoteStoreFailure("PostgreSQL: " + error);
+    return PgResult(nullptr, PgResult::Status::Failed, error);
+}
+
 PgResult PgPool::Run(const char* name, const char* sql, const std::vector<PgParam>& params) {
     Lease lease = Acquire();
+    if (!lease)
+        return Exhausted();
     return lease->Run(name, sql, params);
 }
 

@@ -1,11 +1,13 @@
 // A small pool of PostgreSQL connections (libpq) for the stores. A caller leases one
 // connection for the length of its work, so a connection is never used by two threads at
-// once; when all are leased the caller waits. Every statement is prepared once per connection
+// once; when all are leased the caller waits, for a bounded time (then the call fails as a
+// database that cannot answer does). Every statement is prepared once per connection
 // on first use and run with bound parameters only: values never become part of SQL text. A
 // connection that broke is dropped and made again on the next lease, so a database restart
 // costs the calls made while it is down, not the server.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -48,6 +50,8 @@ public:
     std::string Text(int row, int column) const;
     std::int64_t Integer(int row, int column) const;
     bool IsNull(int row, int column) const;
+    // A bytea column's bytes.
+    std::string Bytes(int row, int column) const;
     // Rows the statement changed (UPDATE, DELETE, INSERT).
     std::uint64_t Changed() const;
 
@@ -87,7 +91,9 @@ private:
 
 class PgPool {
 public:
-    PgPool(std::string conninfo, std::size_t size);
+    // `wait`: how long a caller waits for a free connection before its call fails.
+    PgPool(std::string conninfo, std::size_t size,
+           std::chrono::milliseconds wait = std::chrono::seconds(5));
     ~PgPool();
     PgPool(const PgPool&) = delete;
     PgPool& operator=(const PgPool&) = delete;
@@ -104,6 +110,8 @@ public:
         Lease(const Lease&) = delete;
         Lease& operator=(const Lease&) = delete;
         Lease& operator=(Lease&&) = delete;
+        // False when no connection came free within the pool's wait.
+        explicit operator bool() const { return connection_ != nullptr; }
         PgConnection* operator->() { return connection_; }
         PgConnection& operator*() { return *connection_; }
 
@@ -111,8 +119,11 @@ public:
         PgPool* pool_;
         PgConnection* connection_;
     };
-    // Waits for a free connection; it is connected on first use (Ensure or Run).
+    // Waits for a free connection, at most the pool's wait (an empty lease then); it is
+    // connected on first use (Ensure or Run).
     Lease Acquire();
+    // The failure of a call that found no free connection.
+    PgResult Exhausted() const;
 
     // Leases a connection and runs one prepared statement on it.
     PgResult Run(const char* name, const char* sql, const std::vector<PgParam>& params);
@@ -124,6 +135,7 @@ private:
     void Release(PgConnection* connection);
 
     std::string conninfo_;
+    std::chrono::milliseconds wait_;
     std::vector<std::unique_ptr<PgConnection>> connections_;
     std::vector<PgConnection*> free_;
     std::mutex mutex_;

@@ -1,4 +1,5 @@
-// PostgreSQL tables for accounts and file records (see pg_storage.h).
+// PostgreSQL tables and their versions; the stores of accounts and file records (see
+// pg_storage.h).
 #include "pg_storage.h"
 
 namespace server {
@@ -47,6 +48,39 @@ CREATE TABLE presence (
 );
 CREATE UNIQUE INDEX presence_one_login ON presence (name) WHERE NOT shared;
 )sql"},
+    // The staff view's: what a data file says (world, others, the problem of an unreadable
+    // one, the record) is kept as bytes, as SQLite keeps it, so no file's content is refused for
+    // its encoding. The unique key makes a drive recorded by two instances at once one row.
+    {2, R"sql(
+CREATE TABLE drives (
+    id                bigserial PRIMARY KEY,
+    user_name         text COLLATE "C" NOT NULL,
+    stored_name       text COLLATE "C" NOT NULL,
+    readable          boolean NOT NULL,
+    problem           bytea NOT NULL,
+    sealed            boolean NOT NULL,
+    world             bytea NOT NULL,
+    start_time        bigint NOT NULL,
+    end_time          bigint NOT NULL,
+    duration          bigint NOT NULL,
+    distance_cm       bigint NOT NULL,
+    collisions        bigint NOT NULL,
+    landmarks_reached bigint NOT NULL,
+    landmarks_total   bigint NOT NULL,
+    others            bytea NOT NULL,
+    samples           bigint NOT NULL,
+    record            bytea NOT NULL,
+    recorded_at       bigint NOT NULL,
+    UNIQUE (user_name, stored_name)
+);
+CREATE INDEX drives_by_user ON drives (user_name, start_time);
+CREATE INDEX drives_by_start ON drives (start_time);
+CREATE TABLE staff (
+    name          text COLLATE "C" PRIMARY KEY,
+    password_hash text NOT NULL,
+    created_at    bigint NOT NULL
+);
+)sql"},
 };
 
 // Taken by the instance setting up the schema, so two starting at once do not race.
@@ -67,6 +101,10 @@ StoreResult Finish(const PgResult& result) {
 
 bool OpenPostgresSchema(PgPool& pool, std::string& error) {
     auto lease = pool.Acquire();
+    if (!lease) {
+        error = pool.Exhausted().Error();
+        return false;
+    }
     if (!lease->Ensure(error)) {
         error = "cannot connect to the database: " + error;
         return false;
@@ -201,6 +239,10 @@ StoreResult PgFileRecordStore::Add(const FileRecord& record) {
 StoreResult PgFileRecordStore::AddWithinLimits(const FileRecord& record, std::uint64_t maxBytes,
                                                std::uint64_t maxFiles) {
     auto lease = pool_.Acquire();
+    if (!lease) {
+        pool_.Exhausted();
+        return StoreResult::Failed;
+    }
     if (!lease->Execute("BEGIN").Ok())
         return StoreResult::Failed;
     auto fail = [&](StoreResult result) {

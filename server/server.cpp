@@ -200,19 +200,15 @@ void Server::WarnOfWeakHashing() {
 }
 
 // The drives of the data files already received are read first (each once: a file recorded,
-// readable or not, is not read again), then every file stored is read as it arrives.
+// readable or not, is not read again), then every file stored is read as it arrives. On a
+// shared database and data folder every instance reads what it receives, and the staff view of
+// each shows the drives of all.
 bool Server::StartStaffView(const std::string& certificate, std::string& error) {
-    if (!storage_->Drives() || !storage_->Staff()) {
-        log_.Info("staff view off: its drives and staff accounts are kept in SQLite only, and "
-                  "this server uses " +
-                  storage_->Describe());
-        return true;
-    }
     std::string worlds = options_.worldsDir.empty() ? DefaultWorldsFolder() : options_.worldsDir;
     worldCatalog_.Load(worlds);
     for (const std::string& problem : worldCatalog_.Problems())
         log_.Warning("staff view: " + problem);
-    ingest_ = std::make_unique<DriveIngest>(layout_.users, sealKeys_, *storage_->Drives(),
+    ingest_ = std::make_unique<DriveIngest>(layout_.users, sealKeys_, storage_->Drives(),
                                             worldCatalog_, log_);
     if (std::size_t recorded = ingest_->Scan())
         log_.Info("recorded " + std::to_string(recorded) + " data files received earlier");
@@ -223,9 +219,8 @@ bool Server::StartStaffView(const std::string& certificate, std::string& error) 
         log_.Info("staff view off (--staff-port 0)");
         return true;
     }
-    staffServer_ = std::make_unique<StaffServer>(StaffContext{options_, log_, *storage_->Drives(),
-                                                              *storage_->Staff(), hasher_,
-                                                              presence_, worldCatalog_});
+    staffServer_ = std::make_unique<StaffServer>(StaffContext{
+        options_, log_, storage_->Drives(), storage_->Staff(), hasher_, presence_, worldCatalog_});
     if (!staffServer_->Start(layout_.cert, layout_.key, error)) {
         staffServer_.reset();
         return false;

@@ -5,9 +5,21 @@ namespace server {
 
 namespace {
 
+// Every schema change is one step here, applied in order in one transaction; the PostgreSQL
+// stores take the same steps under the same numbers (pg_storage.cpp). The steps say IF NOT
+// EXISTS because a database of an older server may hold the staff view's tables from before
+// they were a step of their own.
+struct Migration {
+    int version;
+    const char* sql;
+};
+
 // Names compare byte for byte (BINARY): "Alice" and "alice" are two accounts, as they are two
-// user folders on the launcher's side.
-const char* const kSchema = R"sql(
+// user folders on the launcher's side. The staff view's drives keep their distances in whole
+// centimetres, the others as one name a line, the record as the text of the data file's
+// trajectory section.
+const Migration kMigrations[] = {
+    {1, R"sql(
 CREATE TABLE IF NOT EXISTS accounts (
     name          TEXT PRIMARY KEY NOT NULL,
     password_hash TEXT NOT NULL,
@@ -23,8 +35,38 @@ CREATE TABLE IF NOT EXISTS files (
     PRIMARY KEY (user, stored_name)
 );
 CREATE INDEX IF NOT EXISTS files_by_offer ON files (user, offered_name);
-PRAGMA user_version = 1;
-)sql";
+)sql"},
+    {2, R"sql(
+CREATE TABLE IF NOT EXISTS drives (
+    id                INTEGER PRIMARY KEY,
+    user              TEXT NOT NULL,
+    stored_name       TEXT NOT NULL,
+    readable          INTEGER NOT NULL,
+    problem           TEXT NOT NULL,
+    sealed            INTEGER NOT NULL,
+    world             TEXT NOT NULL,
+    start             INTEGER NOT NULL,
+    end_time          INTEGER NOT NULL,
+    duration          INTEGER NOT NULL,
+    distance_cm       INTEGER NOT NULL,
+    collisions        INTEGER NOT NULL,
+    landmarks_reached INTEGER NOT NULL,
+    landmarks_total   INTEGER NOT NULL,
+    others            TEXT NOT NULL,
+    samples           INTEGER NOT NULL,
+    record            BLOB NOT NULL,
+    recorded_at       INTEGER NOT NULL,
+    UNIQUE (user, stored_name)
+);
+CREATE INDEX IF NOT EXISTS drives_by_user ON drives (user, start);
+CREATE INDEX IF NOT EXISTS drives_by_start ON drives (start);
+CREATE TABLE IF NOT EXISTS staff (
+    name          TEXT PRIMARY KEY NOT NULL,
+    password_hash TEXT NOT NULL,
+    created_at    INTEGER NOT NULL
+);
+)sql"},
+};
 
 StoreResult Finish(Statement::Step step) {
     switch (step) {
@@ -43,18 +85,32 @@ bool OpenServerDatabase(Database& database, const std::string& path, std::string
     if (!database.Open(path, error))
         return false;
     auto lock = database.Lock();
+    auto fail = [&](const std::string& why) {
+        std::string ignored;
+        database.Execute("ROLLBACK", ignored);
+        error = why;
+        database.Close();
+        return false;
+    };
+    // A writer's lock from the start: another process opening the same file (a second server,
+    // --add-staff) waits, then finds the steps taken.
+    if (!database.Execute("BEGIN IMMEDIATE", error))
+        return fail("cannot set up the tables of " + path + ": " + error);
     int version = database.SchemaVersion();
-    if (version > kStorageSchemaVersion) {
-        error = "the database " + path + " was written by a newer server (schema " +
-                std::to_string(version) + ")";
-        database.Close();
-        return false;
+    if (version > kStorageSchemaVersion)
+        return fail("the database " + path + " was written by a newer server (schema " +
+                    std::to_string(version) + "; this server knows up to " +
+                    std::to_string(kStorageSchemaVersion) + ")");
+    for (const Migration& migration : kMigrations) {
+        if (migration.version <= version)
+            continue;
+        if (!database.Execute(migration.sql, error) ||
+            !database.Execute("PRAGMA user_version = " + std::to_string(migration.version), error))
+            return fail("cannot bring the tables of " + path + " to schema version " +
+                        std::to_string(migration.version) + ": " + error);
     }
-    if (!database.Execute(kSchema, error)) {
-        error = "cannot set up the tables of " + path + ": " + error;
-        database.Close();
-        return false;
-    }
+    if (!database.Execute("COMMIT", error))
+        return fail("cannot set up the tables of " + path + ": " + error);
     return true;
 }
 

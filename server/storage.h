@@ -9,8 +9,9 @@
 namespace server {
 
 // The version of the tables both databases hold; a server refuses a database whose schema is
-// newer, and brings an older one up to this.
-inline constexpr int kStorageSchemaVersion = 1;
+// newer, and brings an older one up to this. 1: accounts and file records; 2: the staff view's
+// drives and staff accounts.
+inline constexpr int kStorageSchemaVersion = 2;
 
 // Typed outcome of a storage call; the caller turns it into a reply and a log line.
 enum class StoreResult {
@@ -20,6 +21,22 @@ enum class StoreResult {
     OverLimit, // the record would pass a limit the caller set
     Failed,    // the database could not be read or written
 };
+
+// What the last store call on this thread that failed said ("connection to server ... failed:
+// Connection refused"), for the log line of whoever turns the failure into a reply. Calls that
+// succeed leave it; TakeStoreFailure empties it.
+inline std::string& StoreFailureNote() {
+    thread_local std::string note;
+    return note;
+}
+inline void NoteStoreFailure(const std::string& what) {
+    StoreFailureNote() = what;
+}
+inline std::string TakeStoreFailure() {
+    std::string note;
+    note.swap(StoreFailureNote());
+    return note;
+}
 
 struct AccountRecord {
     std::string name;

@@ -5,6 +5,7 @@
 #include "pg_connection.h"
 #include "pg_storage.h"
 #include "sqlite_storage.h"
+#include "staff/pg_drive_store.h"
 #include "staff/sqlite_drive_store.h"
 
 namespace server {
@@ -15,8 +16,7 @@ class SqliteBackend : public StorageBackend {
 public:
     explicit SqliteBackend(std::string path) : path_(std::move(path)) {}
     bool Open(std::string& error) override {
-        return OpenServerDatabase(database_, path_, error) && reader_.Open(path_, error) &&
-               OpenStaffTables(database_, error);
+        return OpenServerDatabase(database_, path_, error) && reader_.Open(path_, error);
     }
     void Close() override {
         reader_.Close();
@@ -25,8 +25,8 @@ public:
     AccountStore& Accounts() override { return accounts_; }
     FileRecordStore& Files() override { return files_; }
     std::string Describe() const override { return "SQLite file " + path_; }
-    DriveStore* Drives() override { return &drives_; }
-    StaffStore* Staff() override { return &staff_; }
+    DriveStore& Drives() override { return drives_; }
+    StaffStore& Staff() override { return staff_; }
 
 private:
     std::string path_;
@@ -52,6 +52,8 @@ public:
     AccountStore& Accounts() override { return accounts_; }
     FileRecordStore& Files() override { return files_; }
     std::string Describe() const override { return "PostgreSQL " + RedactedUrl(url_); }
+    DriveStore& Drives() override { return drives_; }
+    StaffStore& Staff() override { return staff_; }
     PgPool* Postgres() override { return &pool_; }
 
 private:
@@ -59,6 +61,8 @@ private:
     PgPool pool_;
     PgAccountStore accounts_{pool_};
     PgFileRecordStore files_{pool_};
+    PgDriveStore drives_{pool_};
+    PgStaffStore staff_{pool_};
 };
 
 } // namespace

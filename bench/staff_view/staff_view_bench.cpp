@@ -51,8 +51,7 @@ bool Run(const std::string& folder, const std::string& worlds) {
     using namespace server;
     Database database;
     std::string error;
-    if (!OpenServerDatabase(database, folder + "/server.db", error) ||
-        !OpenStaffTables(database, error)) {
+    if (!OpenServerDatabase(database, folder + "/server.db", error)) {
         std::fprintf(stderr, "staff_view_bench: %s\n", error.c_str());
         return false;
     }

@@ -64,7 +64,7 @@ DriveRow ReadDriveRow(const std::string& plain, const WorldCatalog& worlds) {
     return row;
 }
 
-bool DriveIngest::Ingest(const std::string& user, const std::string& storedName) {
+StoreResult DriveIngest::Ingest(const std::string& user, const std::string& storedName) {
     std::string path = JoinPath(JoinPath(usersFolder_, user), storedName);
     std::string bytes, error, plain;
     DriveRow row;
@@ -82,17 +82,22 @@ bool DriveIngest::Ingest(const std::string& user, const std::string& storedName)
     row.storedName = storedName;
     row.sealed = sealed;
     row.recordedAt = std::time(nullptr);
-    if (!row.readable)
-        log_.Warning("data file " + user + "/" + storedName + " kept but not read: " + row.problem);
     StoreResult result = drives_.Add(row);
     if (result == StoreResult::Failed) {
-        log_.Error("could not record the drive of data file " + user + "/" + storedName);
-        return false;
+        log_.Error("could not record the drive of data file " + user + "/" + storedName + ": " +
+                   TakeStoreFailure());
+        return result;
     }
-    if (row.readable)
+    // Recorded already (by another instance on the same database, at the same moment): said
+    // once, by whoever recorded it.
+    if (result == StoreResult::Exists)
+        return result;
+    if (!row.readable)
+        log_.Warning("data file " + user + "/" + storedName + " kept but not read: " + row.problem);
+    else
         log_.Info("recorded the drive of " + user + " in " + row.world + " from " + storedName +
                   " (" + std::to_string(row.samples) + " samples)");
-    return true;
+    return result;
 }
 
 std::size_t DriveIngest::Scan() {
@@ -114,7 +119,7 @@ std::size_t DriveIngest::Scan() {
             bool known = false;
             if (drives_.Known(user, name, known) != StoreResult::Ok || known)
                 continue;
-            if (Ingest(user, name))
+            if (Ingest(user, name) == StoreResult::Ok)
                 ++recorded;
         }
     }

@@ -23,8 +23,9 @@ public:
         : usersFolder_(std::move(usersFolder)), keys_(keys), drives_(drives), worlds_(worlds),
           log_(log) {}
 
-    // Records one stored file of the user; false only when the store could not be written.
-    bool Ingest(const std::string& user, const std::string& storedName);
+    // Records one stored file of the user: Ok, Exists when it is recorded already (another
+    // instance was first), Failed when the store could not be written.
+    StoreResult Ingest(const std::string& user, const std::string& storedName);
     // Records every file not recorded yet; gives how many were recorded.
     std::size_t Scan();
 

@@ -1,7 +1,8 @@
 // What the staff view reads and the server keeps for it, behind interfaces like the other
 // stores (../storage.h): the drives recorded from the data files received, and the staff
-// accounts. The embedded default is SQLite (sqlite_drive_store.h). Every call is safe from any
-// thread.
+// accounts. The embedded default is SQLite (sqlite_drive_store.h), PostgreSQL for several
+// instances (pg_drive_store.h); their tables are steps of the one schema (server/storage.h).
+// Every call is safe from any thread.
 #pragma once
 
 #include "server/storage.h"
@@ -45,6 +46,12 @@ struct TraineeRow {
 };
 
 constexpr int kTrendDrives = 10;
+
+// The others of a drive as both databases keep them: one name a line.
+std::string JoinOthers(const std::vector<std::string>& names);
+std::vector<std::string> SplitOthers(const std::string& text);
+// A drive's point on a trainee's trend; a drive shorter than a second counts as one second.
+double CollisionsPerMinute(std::int64_t collisions, std::int64_t seconds);
 
 class DriveStore {
 public:

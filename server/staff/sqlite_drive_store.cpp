@@ -1,58 +1,19 @@
 // SQLite tables for the drives and the staff accounts (see sqlite_drive_store.h).
 #include "sqlite_drive_store.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace server {
 
-namespace {
-
-// Distances are kept in whole centimetres; the others as one name a line; the record as the
-// text of the data file's trajectory section.
-const char* const kTables = R"sql(
-CREATE TABLE IF NOT EXISTS drives (
-    id                INTEGER PRIMARY KEY,
-    user              TEXT NOT NULL,
-    stored_name       TEXT NOT NULL,
-    readable          INTEGER NOT NULL,
-    problem           TEXT NOT NULL,
-    sealed            INTEGER NOT NULL,
-    world             TEXT NOT NULL,
-    start             INTEGER NOT NULL,
-    end_time          INTEGER NOT NULL,
-    duration          INTEGER NOT NULL,
-    distance_cm       INTEGER NOT NULL,
-    collisions        INTEGER NOT NULL,
-    landmarks_reached INTEGER NOT NULL,
-    landmarks_total   INTEGER NOT NULL,
-    others            TEXT NOT NULL,
-    samples           INTEGER NOT NULL,
-    record            BLOB NOT NULL,
-    recorded_at       INTEGER NOT NULL,
-    UNIQUE (user, stored_name)
-);
-CREATE INDEX IF NOT EXISTS drives_by_user ON drives (user, start);
-CREATE INDEX IF NOT EXISTS drives_by_start ON drives (start);
-CREATE TABLE IF NOT EXISTS staff (
-    name          TEXT PRIMARY KEY NOT NULL,
-    password_hash TEXT NOT NULL,
-    created_at    INTEGER NOT NULL
-);
-)sql";
-
-// The columns every list reads, in this order (the record only for one drive).
-#define DRIVE_COLUMNS                                                                              \
-    "id, user, stored_name, readable, problem, sealed, world, start, end_time, duration, "         \
-    "distance_cm, collisions, landmarks_reached, landmarks_total, others, samples, recorded_at"
-
-std::string JoinLines(const std::vector<std::string>& names) {
+std::string JoinOthers(const std::vector<std::string>& names) {
     std::string text;
     for (const std::string& name : names)
         text += (text.empty() ? "" : "\n") + name;
     return text;
 }
 
-std::vector<std::string> SplitLines(const std::string& text) {
+std::vector<std::string> SplitOthers(const std::string& text) {
     std::vector<std::string> names;
     std::size_t at = 0;
     while (!text.empty() && at <= text.size()) {
@@ -64,6 +25,17 @@ std::vector<std::string> SplitLines(const std::string& text) {
     }
     return names;
 }
+
+double CollisionsPerMinute(std::int64_t collisions, std::int64_t seconds) {
+    return double(collisions) / (std::max<double>(double(seconds), 1) / 60.0);
+}
+
+namespace {
+
+// The columns every list reads, in this order (the record only for one drive).
+#define DRIVE_COLUMNS                                                                              \
+    "id, user, stored_name, readable, problem, sealed, world, start, end_time, duration, "         \
+    "distance_cm, collisions, landmarks_reached, landmarks_total, others, samples, recorded_at"
 
 DriveRow ReadRow(const Statement& s) {
     DriveRow row;
@@ -81,7 +53,7 @@ DriveRow ReadRow(const Statement& s) {
     row.collisions = s.Integer(11);
     row.landmarksReached = s.Integer(12);
     row.landmarksTotal = s.Integer(13);
-    row.others = SplitLines(s.Text(14));
+    row.others = SplitOthers(s.Text(14));
     row.samples = s.Integer(15);
     row.recordedAt = s.Integer(16);
     return row;
@@ -116,15 +88,6 @@ StoreResult Done(Statement::Step step) {
 
 } // namespace
 
-bool OpenStaffTables(Database& database, std::string& error) {
-    auto lock = database.Lock();
-    if (!database.Execute(kTables, error)) {
-        error = "cannot set up the staff view's tables: " + error;
-        return false;
-    }
-    return true;
-}
-
 StoreResult SqliteDriveStore::Add(const DriveRow& d) {
     auto lock = database_.Lock();
     Statement add(database_,
@@ -145,7 +108,7 @@ StoreResult SqliteDriveStore::Add(const DriveRow& d) {
         .Bind(11, d.collisions)
         .Bind(12, d.landmarksReached)
         .Bind(13, d.landmarksTotal)
-        .Bind(14, JoinLines(d.others))
+        .Bind(14, JoinOthers(d.others))
         .Bind(15, d.samples)
         .BindBlob(16, d.record)
         .Bind(17, d.recordedAt);
@@ -247,9 +210,7 @@ StoreResult SqliteDriveStore::Trainees(std::vector<TraineeRow>& trainees) {
             ++at;
         if (at == trainees.size() || trainees[at].name != user)
             continue;
-        std::int64_t seconds = recent.Integer(1);
-        double minutes = std::max<double>(seconds, 1) / 60.0;
-        trainees[at].trend.push_back(double(recent.Integer(2)) / minutes);
+        trainees[at].trend.push_back(CollisionsPerMinute(recent.Integer(2), recent.Integer(1)));
     }
     return StoreResult::Ok;
 }

@@ -1,5 +1,5 @@
 // The SQLite drive and staff stores: tables "drives" and "staff" in the server's database
-// (pelora-server.db), made when missing.
+// (pelora-server.db), made with the other tables by OpenServerDatabase (schema version 2).
 #pragma once
 
 #include "drive_store.h"
@@ -8,9 +8,6 @@
 #include <string>
 
 namespace server {
-
-// Makes the staff view's tables when they are not there; false with the reason.
-bool OpenStaffTables(Database& database, std::string& error);
 
 class SqliteDriveStore : public DriveStore {
 public:

@@ -1,12 +1,12 @@
 // The staff accounts' command-line actions (see staff_accounts.h).
 #include "staff_accounts.h"
 
-#include "sqlite_drive_store.h"
+#include "drive_store.h"
 
 #include "protocol/user_name.h"
 #include "server/disk.h"
 #include "server/password_hasher.h"
-#include "server/sqlite_storage.h"
+#include "server/storage_backend.h"
 
 #include <ctime>
 #include <termios.h>
@@ -18,15 +18,17 @@ namespace {
 
 constexpr std::size_t kLeastPassword = 8;
 
-bool OpenStores(const ServerOptions& options, Database& database, std::FILE* err) {
+// The database the server of these options uses: --database, else the data folder's SQLite
+// file. Null when it does not open (said on `err`).
+std::unique_ptr<StorageBackend> OpenStores(const ServerOptions& options, std::FILE* err) {
     std::string error;
-    if (!MakeFolders(options.dataDir, 0700, error) ||
-        !OpenServerDatabase(database, JoinPath(options.dataDir, "pelora-server.db"), error) ||
-        !OpenStaffTables(database, error)) {
+    auto storage = MakeStorage(options.database, JoinPath(options.dataDir, "pelora-server.db"), 1);
+    if ((options.database.empty() && !MakeFolders(options.dataDir, 0700, error)) ||
+        !storage->Open(error)) {
         std::fprintf(err, "pelora-server: %s\n", error.c_str());
-        return false;
+        return nullptr;
     }
-    return true;
+    return storage;
 }
 
 // One line without its line break; false at the end of the input.
@@ -87,8 +89,8 @@ int AddStaffAccount(const ServerOptions& options, const std::string& name, std::
                      kLeastPassword);
         return 2;
     }
-    Database database;
-    if (!OpenStores(options, database, err))
+    auto storage = OpenStores(options, err);
+    if (!storage)
         return 1;
     PasswordHasher hasher(options.argon2Ops, options.argon2MemoryKiB);
     StaffRecord record{name, "", std::int64_t(std::time(nullptr))};
@@ -96,8 +98,7 @@ int AddStaffAccount(const ServerOptions& options, const std::string& name, std::
         std::fprintf(err, "pelora-server: not enough memory to hash the password\n");
         return 1;
     }
-    SqliteStaffStore staff(database);
-    switch (staff.Add(record)) {
+    switch (storage->Staff().Add(record)) {
     case StoreResult::Ok:
         std::fprintf(out, "Added the staff account %s.\n", name.c_str());
         return 0;
@@ -106,18 +107,17 @@ int AddStaffAccount(const ServerOptions& options, const std::string& name, std::
         return 1;
     default:
         std::fprintf(err, "pelora-server: could not write the staff account: %s\n",
-                     database.LastError().c_str());
+                     TakeStoreFailure().c_str());
         return 1;
     }
 }
 
 int RemoveStaffAccount(const ServerOptions& options, const std::string& name, std::FILE* out,
                        std::FILE* err) {
-    Database database;
-    if (!OpenStores(options, database, err))
+    auto storage = OpenStores(options, err);
+    if (!storage)
         return 1;
-    SqliteStaffStore staff(database);
-    switch (staff.Remove(name)) {
+    switch (storage->Staff().Remove(name)) {
     case StoreResult::Ok:
         std::fprintf(out, "Removed the staff account %s.\n", name.c_str());
         return 0;
@@ -127,18 +127,17 @@ int RemoveStaffAccount(const ServerOptions& options, const std::string& name, st
         return 1;
     default:
         std::fprintf(err, "pelora-server: could not remove the staff account: %s\n",
-                     database.LastError().c_str());
+                     TakeStoreFailure().c_str());
         return 1;
     }
 }
 
 int ListStaffAccounts(const ServerOptions& options, std::FILE* out, std::FILE* err) {
-    Database database;
-    if (!OpenStores(options, database, err))
+    auto storage = OpenStores(options, err);
+    if (!storage)
         return 1;
-    SqliteStaffStore staff(database);
     std::vector<StaffRecord> list;
-    if (staff.List(list) != StoreResult::Ok) {
+    if (storage->Staff().List(list) != StoreResult::Ok) {
         std::fprintf(err, "pelora-server: could not read the staff accounts\n");
         return 1;
     }

@@ -1,6 +1,7 @@
 // The staff accounts from the command line: pelora-server --add-staff NAME (the password read
 // from standard input, twice and unechoed on a terminal), --remove-staff NAME, --list-staff.
-// They work on the data folder's database, also while a server runs on it.
+// They work on the database the server uses (the data folder's, or --database), also while
+// servers run on it.
 #pragma once
 
 #include "server/options.h"

@@ -34,7 +34,7 @@ TEST(SqliteDatabase, OpensInWalModeAndRefusesANewerSchema) {
         Statement mode(database, "PRAGMA journal_mode");
         ASSERT_EQ(mode.Next(), Statement::Step::Row);
         EXPECT_EQ(mode.Text(0), "wal");
-        EXPECT_EQ(database.SchemaVersion(), 1);
+        EXPECT_EQ(database.SchemaVersion(), kStorageSchemaVersion);
         ASSERT_TRUE(database.Execute("PRAGMA user_version = 7", error));
     }
     Database database;

@@ -1,11 +1,9 @@
-// The staff view's parts on their own: the escaping and CSV fields, the sessions' idle time,
-// the SQLite drive and staff stores, a data file read into a drive row, and the worlds.
-#include "server/sqlite_storage.h"
+// The staff view's parts on their own: the escaping and CSV fields, the sessions' idle time, a
+// data file read into a drive row, and the worlds. The drive and staff stores are tested on both
+// databases in drive_store_test.cpp.
 #include "server/staff/drive_ingest.h"
 #include "server/staff/html.h"
-#include "server/staff/sqlite_drive_store.h"
 #include "server/staff/staff_sessions.h"
-#include "temp_folder.h"
 
 #include "record/drive_record.h"
 
@@ -13,7 +11,6 @@
 
 using namespace server;
 using namespace server::staff;
-using pelora_test::TempFolder;
 
 TEST(StaffHtml, EveryMarkupCharacterIsEscapedAndNothingElse) {
     EXPECT_EQ(Escape("<a href=\"x\">'T&J'</a>"),
@@ -70,112 +67,6 @@ TEST(StaffSessions, SessionsAreOwnTokensAndEndTogetherForARemovedAccount) {
     sessions.Open("z", now + std::chrono::seconds(3));
     EXPECT_EQ(sessions.Count(), 3u);
     EXPECT_FALSE(sessions.Use(c, now + std::chrono::seconds(4), sa));
-}
-
-class DriveStoreTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        std::string error;
-        ASSERT_TRUE(OpenServerDatabase(database, folder / "server.db", error)) << error;
-        ASSERT_TRUE(OpenStaffTables(database, error)) << error;
-    }
-    DriveRow Drive(const std::string& user, std::int64_t start, std::int64_t seconds,
-                   std::int64_t collisions, const std::string& file) {
-        DriveRow row;
-        row.user = user;
-        row.storedName = file;
-        row.world = "Park";
-        row.start = start;
-        row.end = start + seconds;
-        row.duration = seconds;
-        row.distance = 12.345;
-        row.collisions = collisions;
-        row.others = {"bob", "carol"};
-        row.record = "record=1\nsamples=0\nhits=0\nreached=0\n";
-        return row;
-    }
-    TempFolder folder;
-    Database database;
-    SqliteDriveStore drives{database};
-    SqliteAccountStore accounts{database};
-};
-
-TEST_F(DriveStoreTest, ADriveIsKeptOnceAndReadBackWhole) {
-    ASSERT_EQ(drives.Add(Drive("alice", 1000, 60, 2, "data-1.txt")), StoreResult::Ok);
-    EXPECT_EQ(drives.Add(Drive("alice", 1000, 60, 2, "data-1.txt")), StoreResult::Exists);
-    bool known = false;
-    ASSERT_EQ(drives.Known("alice", "data-1.txt", known), StoreResult::Ok);
-    EXPECT_TRUE(known);
-    ASSERT_EQ(drives.Known("alice", "data-2.txt", known), StoreResult::Ok);
-    EXPECT_FALSE(known);
-    std::vector<DriveRow> list;
-    ASSERT_EQ(drives.ForUser("alice", list), StoreResult::Ok);
-    ASSERT_EQ(list.size(), 1u);
-    EXPECT_TRUE(list[0].record.empty()) << "lists leave the record out";
-    EXPECT_DOUBLE_EQ(list[0].distance, 12.35); // whole centimetres
-    EXPECT_EQ(list[0].others, (std::vector<std::string>{"bob", "carol"}));
-    DriveRow found;
-    ASSERT_EQ(drives.Find(list[0].id, found), StoreResult::Ok);
-    EXPECT_EQ(found.record, "record=1\nsamples=0\nhits=0\nreached=0\n");
-    EXPECT_EQ(drives.Find(list[0].id + 1, found), StoreResult::NotFound);
-}
-
-TEST_F(DriveStoreTest, TraineesHaveTheirTotalsAndTheTrendOfTheirLastDrives) {
-    AccountRecord account{"zoe", "hash", 1};
-    ASSERT_EQ(accounts.Add(account), StoreResult::Ok); // an account without drives
-    for (int i = 0; i < 12; ++i)
-        ASSERT_EQ(drives.Add(Drive("alice", 1000 + i * 100, 60, i, "d" + std::to_string(i))),
-                  StoreResult::Ok);
-    DriveRow broken = Drive("bob", 0, 0, 0, "junk");
-    broken.readable = false;
-    broken.problem = "not a drive's data file";
-    ASSERT_EQ(drives.Add(broken), StoreResult::Ok);
-    std::vector<TraineeRow> trainees;
-    ASSERT_EQ(drives.Trainees(trainees), StoreResult::Ok);
-    ASSERT_EQ(trainees.size(), 3u);
-    EXPECT_EQ(trainees[0].name, "alice");
-    EXPECT_EQ(trainees[0].drives, 12);
-    EXPECT_EQ(trainees[0].seconds, 720);
-    EXPECT_EQ(trainees[0].lastStart, 2100);
-    // The last ten, oldest first: collisions 2 to 11 in one minute each.
-    ASSERT_EQ(trainees[0].trend.size(), std::size_t(kTrendDrives));
-    EXPECT_DOUBLE_EQ(trainees[0].trend.front(), 2.0);
-    EXPECT_DOUBLE_EQ(trainees[0].trend.back(), 11.0);
-    EXPECT_EQ(trainees[1].name, "bob");
-    EXPECT_EQ(trainees[1].drives, 0) << "an unreadable file is no drive";
-    EXPECT_EQ(trainees[2].name, "zoe");
-    EXPECT_TRUE(trainees[2].trend.empty());
-    std::vector<DriveRow> unreadable;
-    ASSERT_EQ(drives.Unreadable(unreadable), StoreResult::Ok);
-    ASSERT_EQ(unreadable.size(), 1u);
-    EXPECT_EQ(unreadable[0].problem, "not a drive's data file");
-}
-
-TEST_F(DriveStoreTest, ARangeTakesTheDrivesThatStartedInIt) {
-    for (int i = 0; i < 5; ++i)
-        ASSERT_EQ(
-            drives.Add(Drive(i % 2 ? "bob" : "alice", 100 * i, 10, 0, "d" + std::to_string(i))),
-            StoreResult::Ok);
-    std::vector<DriveRow> list;
-    ASSERT_EQ(drives.InRange(100, 300, list), StoreResult::Ok);
-    ASSERT_EQ(list.size(), 2u);
-    EXPECT_EQ(list[0].start, 100);
-    EXPECT_EQ(list[1].start, 200);
-}
-
-TEST_F(DriveStoreTest, StaffAccountsAreAddedFoundListedAndRemoved) {
-    SqliteStaffStore staff(database);
-    ASSERT_EQ(staff.Add({"nurse", "h1", 5}), StoreResult::Ok);
-    EXPECT_EQ(staff.Add({"nurse", "h2", 6}), StoreResult::Exists);
-    StaffRecord record;
-    ASSERT_EQ(staff.Find("nurse", record), StoreResult::Ok);
-    EXPECT_EQ(record.passwordHash, "h1");
-    EXPECT_EQ(staff.Find("Nurse", record), StoreResult::NotFound);
-    std::vector<StaffRecord> list;
-    ASSERT_EQ(staff.List(list), StoreResult::Ok);
-    EXPECT_EQ(list.size(), 1u);
-    EXPECT_EQ(staff.Remove("nurse"), StoreResult::Ok);
-    EXPECT_EQ(staff.Remove("nurse"), StoreResult::NotFound);
 }
 
 TEST(StaffWorlds, TheDefaultHomesWorldsAreFoundByFolderAndByName) {
