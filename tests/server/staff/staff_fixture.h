@@ -89,6 +89,30 @@ struct DriveFile {
     }
 };
 
+// Sends one file as the launcher does; gives the name it is stored under.
+inline std::string UploadFile(WireClient& client, const std::string& name,
+                              const std::string& bytes) {
+    pb::FileOffer offer;
+    offer.set_name(name);
+    offer.set_size(bytes.size());
+    offer.set_sha256(Sha256(bytes));
+    pb::FileReply reply;
+    EXPECT_TRUE(client.Send(wire::FrameType::FileOffer, offer));
+    EXPECT_TRUE(client.Expect(wire::FrameType::FileReply, reply));
+    for (std::size_t at = 0; reply.result() == pb::FileReply::SEND && at < bytes.size();
+         at += wire::kMaxChunkBytes) {
+        pb::FileChunk chunk;
+        chunk.set_offset(at);
+        chunk.set_data(bytes.substr(at, wire::kMaxChunkBytes));
+        EXPECT_TRUE(client.Send(wire::FrameType::FileChunk, chunk));
+    }
+    if (reply.result() == pb::FileReply::SEND) {
+        EXPECT_TRUE(client.Expect(wire::FrameType::FileReply, reply));
+    }
+    EXPECT_EQ(reply.result(), pb::FileReply::STORED) << reply.message();
+    return reply.stored_as();
+}
+
 class StaffTest : public ServerTest {
 protected:
     static constexpr const char* kStaffPassword = "correct horse";
@@ -130,27 +154,8 @@ protected:
         return browser;
     }
 
-    // Sends one file as the launcher does; gives the name it is stored under.
     std::string Upload(WireClient& client, const std::string& name, const std::string& bytes) {
-        pb::FileOffer offer;
-        offer.set_name(name);
-        offer.set_size(bytes.size());
-        offer.set_sha256(Sha256(bytes));
-        pb::FileReply reply;
-        EXPECT_TRUE(client.Send(wire::FrameType::FileOffer, offer));
-        EXPECT_TRUE(client.Expect(wire::FrameType::FileReply, reply));
-        for (std::size_t at = 0; reply.result() == pb::FileReply::SEND && at < bytes.size();
-             at += wire::kMaxChunkBytes) {
-            pb::FileChunk chunk;
-            chunk.set_offset(at);
-            chunk.set_data(bytes.substr(at, wire::kMaxChunkBytes));
-            EXPECT_TRUE(client.Send(wire::FrameType::FileChunk, chunk));
-        }
-        if (reply.result() == pb::FileReply::SEND) {
-            EXPECT_TRUE(client.Expect(wire::FrameType::FileReply, reply));
-        }
-        EXPECT_EQ(reply.result(), pb::FileReply::STORED) << reply.message();
-        return reply.stored_as();
+        return UploadFile(client, name, bytes);
     }
 
     // The bytes sealed to the server's public key, as the launcher seals them.
