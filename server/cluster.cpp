@@ -153,7 +153,7 @@ SharedPresence::Taken Cluster::Claim(std::uint64_t session, const std::string& n
         return Taken::Yes;
     if (claimed.status() == PgResult::Status::Constraint)
         return Taken::Elsewhere;
-    log_.Error("cannot note a login in the database: " + claimed.Error());
+    // The session logs the refused login, with the database's words (TakeStoreFailure).
     return Taken::Failed;
 }
 

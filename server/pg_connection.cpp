@@ -18,9 +18,17 @@ bool IsConstraint(const PGresult* result) {
     return state && std::strncmp(state, "23", 2) == 0;
 }
 
+// libpq's messages run over several lines; a log line is one.
 std::string Trimmed(const char* text) {
-    std::string out = text ? text : "";
-    while (!out.empty() && (out.back() == '\n' || out.back() == ' '))
+    std::string out;
+    for (const char* c = text ? text : ""; *c; ++c) {
+        bool space = *c == '\n' || *c == '\t' || *c == '\r' || *c == ' ';
+        if (!space)
+            out += *c;
+        else if (!out.empty() && out.back() != ' ')
+            out += ' ';
+    }
+    while (!out.empty() && out.back() == ' ')
         out.pop_back();
     return out;
 }

@@ -25,8 +25,7 @@ Presence::Claim Presence::Enter(std::uint64_t session, const std::string& name, 
     sessions_.erase(session);
     if (!shared)
         exclusiveNames_.erase(name);
-    // A database that cannot answer: "try again later", as for a full server.
-    return taken == SharedPresence::Taken::Elsewhere ? Claim::AlreadyLoggedIn : Claim::Full;
+    return taken == SharedPresence::Taken::Elsewhere ? Claim::AlreadyLoggedIn : Claim::Unavailable;
 }
 
 void Presence::Leave(std::uint64_t session) {

@@ -34,7 +34,8 @@ class Presence {
 public:
     explicit Presence(std::size_t maxUsers) : maxUsers_(maxUsers) {}
 
-    enum class Claim { Granted, AlreadyLoggedIn, Full };
+    // Unavailable: the other instances could not be asked (the shared database cannot answer).
+    enum class Claim { Granted, AlreadyLoggedIn, Full, Unavailable };
     // Checks and takes the name in one step, so two logins racing for one account cannot both
     // succeed. `shared` names (the guest) may be held by several sessions.
     Claim Enter(std::uint64_t session, const std::string& name, bool shared);

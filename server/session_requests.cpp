@@ -148,6 +148,11 @@ std::uint32_t WholeSeconds(double seconds) {
     return static_cast<std::uint32_t>(std::ceil(seconds));
 }
 
+// A login or a new account that the database could not answer for (down, or every pooled
+// connection busy past the wait): the user is told so, the log names the database's failure.
+const char* const kDatabaseDown =
+    "The server cannot reach its database right now. Please try again later.";
+
 } // namespace
 
 void Session::OnCreateAccount(const wire::Frame& frame) {
@@ -188,9 +193,12 @@ void Session::OnCreateAccount(const wire::Frame& frame) {
         return;
     }
     auto work = [&accounts = context_.accounts, name, password = request.password()]() mutable {
-        return accounts.Create(name, std::move(password));
+        TakeStoreFailure();
+        Accounts::Creation outcome = accounts.Create(name, std::move(password));
+        return std::make_pair(outcome, TakeStoreFailure());
     };
-    Offload(std::move(work), [this, name](Accounts::Creation outcome) {
+    Offload(std::move(work), [this, name](std::pair<Accounts::Creation, std::string> done) {
+        auto [outcome, failure] = std::move(done);
         pb::CreateReply reply;
         switch (outcome) {
         case Accounts::Creation::Created:
@@ -205,9 +213,12 @@ void Session::OnCreateAccount(const wire::Frame& frame) {
             break;
         default:
             reply.set_result(pb::CreateReply::UNAVAILABLE);
-            reply.set_message("The server could not store the account. Please try again later.");
+            reply.set_message(
+                failure.empty() ? "The server could not store the account. Please try again later."
+                                : kDatabaseDown);
             context_.log.Error("account " + Quoted(name) + " from " + peer_ +
-                               " not created: the database failed");
+                               " not created: the database failed" +
+                               (failure.empty() ? "" : " (" + failure + ")"));
             break;
         }
         Send(FrameType::CreateReply, reply);
@@ -254,9 +265,12 @@ void Session::OnLogin(const wire::Frame& frame) {
     // The attempt travels with the work: whatever becomes of the connection, it is counted.
     auto attempt = std::make_shared<Accounts::Attempt>(std::move(check.attempt));
     auto work = [&accounts = context_.accounts, attempt, password = request.password()]() mutable {
-        return accounts.Verify(*attempt, std::move(password));
+        TakeStoreFailure();
+        Accounts::Login verdict = accounts.Verify(*attempt, std::move(password));
+        return std::make_pair(verdict, TakeStoreFailure());
     };
-    Offload(std::move(work), [this, name](Accounts::Login verdict) {
+    Offload(std::move(work), [this, name](std::pair<Accounts::Login, std::string> done) {
+        auto [verdict, failure] = std::move(done);
         pb::LoginReply reply;
         switch (verdict) {
         case Accounts::Login::LoggedIn:
@@ -276,9 +290,12 @@ void Session::OnLogin(const wire::Frame& frame) {
             break;
         default:
             reply.set_result(pb::LoginReply::UNAVAILABLE);
-            reply.set_message("The server could not read its accounts. Please try again later.");
+            reply.set_message(
+                failure.empty() ? "The server could not read its accounts. Please try again later."
+                                : kDatabaseDown);
             context_.log.Error("login " + Quoted(name) + " from " + peer_ +
-                               ": the database failed");
+                               ": refused, the database failed" +
+                               (failure.empty() ? "" : " (" + failure + ")"));
             break;
         }
         Send(FrameType::LoginReply, reply);
@@ -390,6 +407,12 @@ void Session::FinishLogin(const std::string& name, bool guest) {
         reply.set_result(pb::LoginReply::SERVER_FULL);
         reply.set_message("The server has as many users as it takes. Please try again later.");
         Refusal("full", "login " + Quoted(name) + " from " + peer_ + ": refused, server full");
+        break;
+    case Presence::Claim::Unavailable:
+        reply.set_result(pb::LoginReply::UNAVAILABLE);
+        reply.set_message(kDatabaseDown);
+        context_.log.Error("login " + Quoted(name) + " from " + peer_ +
+                           ": refused, the database failed (" + TakeStoreFailure() + ")");
         break;
     }
     Send(FrameType::LoginReply, reply);

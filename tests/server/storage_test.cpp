@@ -2,6 +2,7 @@
 // a real PostgreSQL 15 in a throwaway cluster. Each case runs once per database; the same
 // calls must give the same answers on both.
 #include "postgres_cluster.h"
+#include "server/pg_connection.h"
 #include "server/storage_backend.h"
 #include "temp_folder.h"
 
@@ -11,6 +12,7 @@
 #include <sqlite3.h>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -330,4 +332,21 @@ TEST(PostgresStorage, ComesBackAfterTheDatabaseRestarts) {
     EXPECT_TRUE(first == StoreResult::Ok || first == StoreResult::Failed);
     EXPECT_EQ(storage->Accounts().Find("alice", found), StoreResult::Ok);
     EXPECT_EQ(found.passwordHash, "$h");
+}
+
+TEST(PgPool, ACallThatFindsNoFreeConnectionInTimeFailsSayingSo) {
+    // No database is needed: the one connection is leased and never used.
+    PgPool pool("postgresql:///nowhere", 1, std::chrono::milliseconds(100));
+    PgPool::Lease held = pool.Acquire();
+    ASSERT_TRUE(held);
+    TakeStoreFailure();
+    auto started = std::chrono::steady_clock::now();
+    PgResult result = pool.Run("nothing", "SELECT 1", {});
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(100));
+    EXPECT_EQ(result.status(), PgResult::Status::Failed);
+    EXPECT_NE(result.Error().find("no connection to the database came free within 100 ms"),
+              std::string::npos)
+        << result.Error();
+    EXPECT_NE(TakeStoreFailure().find("came free"), std::string::npos);
+    EXPECT_FALSE(pool.Acquire()) << "still held";
 }

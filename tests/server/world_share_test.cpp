@@ -126,8 +126,8 @@ TEST(SharedPresence, ANameHeldElsewhereIsRefusedAndTheListHoldsTheOthers) {
     EXPECT_EQ(elsewhere.claims, (std::vector<std::uint64_t>{2}));
     EXPECT_EQ(elsewhere.released, (std::vector<std::uint64_t>{2}));
     EXPECT_EQ(elsewhere.worlds, (std::vector<std::string>{"City"}));
-    // A database that cannot answer refuses the login as "try again later".
+    // A database that cannot answer refuses the login as such, not as a full server.
     elsewhere.failing = true;
-    EXPECT_EQ(presence.Enter(4, "carol", false), Presence::Claim::Full);
+    EXPECT_EQ(presence.Enter(4, "carol", false), Presence::Claim::Unavailable);
     EXPECT_EQ(presence.Count(), 0u);
 }
