@@ -8,9 +8,8 @@
 #include "staff/staff_accounts.h"
 #include "tls_identity.h"
 
-#include "database.h"
 #include "password_hasher.h"
-#include "sqlite_storage.h"
+#include "storage_backend.h"
 
 #include "protocol/framing.h"
 #include "protocol/message_checks.h"
@@ -118,13 +117,14 @@ int SetPassword(const ServerOptions& options, const std::string& name) {
         return Fail("a password is 1 to " + std::to_string(wire::kMaxPasswordBytes) + " bytes");
     std::string error;
     DataLayout layout(options);
-    if (!PathExists(layout.database))
+    if (options.database.empty() && !PathExists(layout.database))
         return Fail("no accounts in " + options.dataDir +
                     ": has a server run with this data folder?");
-    Database database;
-    if (!OpenServerDatabase(database, layout.database, error))
+    // The accounts of the database the server uses: --database, else the data folder's.
+    auto storage = MakeStorage(options.database, layout.database, 1);
+    if (!storage->Open(error))
         return Fail(error);
-    SqliteAccountStore store(database);
+    AccountStore& store = storage->Accounts();
     PasswordHasher hasher(options.argon2Ops, options.argon2MemoryKiB);
     std::string hash;
     const bool hashed = hasher.Hash(password, hash);
@@ -138,7 +138,8 @@ int SetPassword(const ServerOptions& options, const std::string& name) {
     case StoreResult::NotFound:
         return Fail("there is no account named \"" + name + "\"");
     default:
-        return Fail("the accounts in " + layout.database + " could not be written");
+        return Fail("the accounts in " + storage->Describe() +
+                    " could not be written: " + TakeStoreFailure());
     }
 }
 
