@@ -7,6 +7,13 @@
 namespace pelora_test {
 
 int RunProgram(const std::vector<std::string>& arguments, std::string& output) {
+    // Made before the fork: the child of a process with threads must not allocate before it
+    // execs (see server_process.cpp).
+    std::vector<std::string> copy = arguments;
+    std::vector<char*> argv;
+    for (std::string& argument : copy)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
     int ends[2];
     if (::pipe(ends) != 0)
         return -1;
@@ -15,11 +22,6 @@ int RunProgram(const std::vector<std::string>& arguments, std::string& output) {
         ::dup2(ends[1], STDOUT_FILENO);
         ::close(ends[0]);
         ::close(ends[1]);
-        std::vector<std::string> copy = arguments;
-        std::vector<char*> argv;
-        for (std::string& argument : copy)
-            argv.push_back(argument.data());
-        argv.push_back(nullptr);
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }

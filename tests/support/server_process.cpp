@@ -59,6 +59,16 @@ bool ServerProcess::Start(const std::string& program, const std::string& dataDir
     }
     arguments.insert(arguments.end(), extraArguments.begin(), extraArguments.end());
 
+    // Everything the child needs is made before the fork: in a test process with other
+    // threads, the child may call only async-signal-safe functions until it execs. A malloc
+    // there can wait forever for an allocator lock another thread held at the fork (the
+    // sanitizers' allocator in particular takes no lock around fork), and the server then
+    // never starts.
+    std::vector<char*> argv;
+    for (std::string& argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+
     int pipeEnds[2];
     if (::pipe2(pipeEnds, O_CLOEXEC) != 0) {
         error = std::string("pipe: ") + std::strerror(errno);
@@ -77,11 +87,7 @@ bool ServerProcess::Start(const std::string& program, const std::string& dataDir
         if (::getppid() != parent)
             ::_exit(127);
         ::dup2(pipeEnds[1], STDOUT_FILENO);
-        std::vector<char*> argv;
-        for (std::string& argument : arguments)
-            argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        ::execv(program.c_str(), argv.data());
+        ::execv(argv[0], argv.data());
         ::_exit(127);
     }
     ::close(pipeEnds[1]);

@@ -20,6 +20,13 @@ namespace pelora_test {
 // Runs a program with `input` on its standard input; gives its exit code and output.
 inline int RunWithInput(const std::vector<std::string>& arguments, const std::string& input,
                         std::string& output) {
+    // Made before the fork: the child of a process with threads must not allocate before it
+    // execs (see server_process.cpp).
+    std::vector<std::string> copy = arguments;
+    std::vector<char*> argv;
+    for (std::string& argument : copy)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
     int in[2], out[2];
     if (::pipe(in) != 0 || ::pipe(out) != 0)
         return -1;
@@ -30,11 +37,6 @@ inline int RunWithInput(const std::vector<std::string>& arguments, const std::st
         ::dup2(out[1], STDERR_FILENO);
         ::close(in[1]);
         ::close(out[0]);
-        std::vector<std::string> copy = arguments;
-        std::vector<char*> argv;
-        for (std::string& argument : copy)
-            argv.push_back(argument.data());
-        argv.push_back(nullptr);
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
