@@ -3,7 +3,9 @@
 
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -113,7 +115,19 @@ bool ServerProcess::Start(const std::string& program, const std::string& dataDir
         }
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0) {
-            error = "the server gave no readiness line in time";
+            error = "the server gave no readiness line within " +
+                    std::to_string(static_cast<int>(timeoutSeconds)) + " s";
+            // Which program the child is tells a slow server from a child that never got to
+            // exec it.
+            char exe[PATH_MAX], wanted[PATH_MAX];
+            std::string link = "/proc/" + std::to_string(pid_) + "/exe";
+            ssize_t length = ::readlink(link.c_str(), exe, sizeof exe - 1);
+            if (length > 0 && ::realpath(program.c_str(), wanted)) {
+                exe[length] = '\0';
+                if (std::strcmp(exe, wanted) != 0)
+                    error += std::string("; the child is still ") + exe +
+                             ", stuck before it could start " + program;
+            }
             break;
         }
         pollfd wait{output_, POLLIN, 0};
