@@ -7,13 +7,15 @@
 // again, so one that missed a notice, or joined late, still ends with the right list.
 #pragma once
 
-#include <asio/io_context.hpp>
-#include <asio/steady_timer.hpp>
-
+// The standard headers first: asio's configuration looks at the standard library's (for
+// aligned_alloc), and must see the same in every file, or its allocation and release differ.
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
+
+#include <asio/io_context.hpp>
+#include <asio/steady_timer.hpp>
 
 namespace server {
 
