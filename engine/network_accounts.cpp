@@ -1,5 +1,6 @@
 // The network object's account requests: login, new accounts, logout, and the list of the
-// users online, with the launcher's reply codes for the server's answers.
+// users online with the server's news of its changes, with the launcher's reply codes for the
+// server's answers.
 #include "network_object.h"
 
 #include "protocol/message_checks.h"
@@ -72,10 +73,11 @@ std::string plNetworkObject::Logout() {
 
 std::string plNetworkObject::Users() {
     std::string now;
+    pelora::wire::UsersRequest request;
+    request.set_watch(usersChangedCallback != nullptr);
     if (!Ready() || !LoggedIn())
         now = "1 not logged in to the server";
-    else if (SendRequest(Request::Users, wire::FrameType::UsersRequest,
-                         pelora::wire::UsersRequest()))
+    else if (SendRequest(Request::Users, wire::FrameType::UsersRequest, request))
         return "";
     else
         now = "1 the request could not be sent";
@@ -167,4 +169,10 @@ void plNetworkObject::HandleUsersReply(const wire::Frame& frame) {
     pending_.Take(Request::Users, wire::RequestIdOf(frame), ignored);
     if (!abandoned)
         Answer(Request::Users, "0 " + std::to_string(reply.total()) + " users online");
+}
+
+// News that come while another is still to be passed on are passed on with it.
+void plNetworkObject::HandleUsersChanged() {
+    if (LoggedIn() && usersChangedCallback && !usersChanged_.isActive())
+        usersChanged_.start();
 }

@@ -149,6 +149,12 @@ bool plnTlsSocket::setAddress(const char* address) {
 // ---- plNetworkObject: script methods ------------------------------------------------------
 
 plNetworkObject::plNetworkObject() : session_(*this) {
+    usersChanged_.setSingleShot(true);
+    usersChanged_.setInterval(0);
+    QObject::connect(&usersChanged_, &QTimer::timeout, [this] {
+        if (LoggedIn() && usersChangedCallback)
+            usersChangedCallback();
+    });
     fileStall_.setSingleShot(true);
     QObject::connect(&fileStall_, &QTimer::timeout, [this] {
         CancelFile("timed out: the server took no data for " +
@@ -157,6 +163,7 @@ plNetworkObject::plNetworkObject() : session_(*this) {
 }
 
 plNetworkObject::~plNetworkObject() {
+    usersChanged_.stop();
     fileStall_.stop();
     session_.Close("the network object was released");
 }
@@ -389,6 +396,9 @@ void plNetworkObject::OnSessionFrame(const wire::Frame& frame) {
     }
     case F::Positions:
         HandlePositions(frame);
+        break;
+    case F::UsersChanged:
+        HandleUsersChanged();
         break;
     case F::FileReply:
         HandleFileReply(frame);

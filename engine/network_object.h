@@ -14,7 +14,8 @@
 // then only has its side effects (a late login is logged out again at once).
 //
 // In a shared world it keeps the other members as peer avatars (peer_avatars.h) and sends the
-// user's position a few times a second while a drive runs.
+// user's position a few times a second while a drive runs. The server's news that the users
+// online changed goes to usersChangedCallback (see services.h).
 #pragma once
 
 #include "engine/services.h"
@@ -112,6 +113,7 @@ private:
     void HandleFileReply(const wire::Frame& frame);
     void HandleErrorReply(const wire::Frame& frame);
     void HandlePositions(const wire::Frame& frame);
+    void HandleUsersChanged();
 
     static std::string Sentence(const std::string& text, const char* fallback);
     // Parses a frame's message; logs and gives false when it does not read.
@@ -179,4 +181,7 @@ private:
     std::unique_ptr<FileUpload> upload_;
     std::size_t chunkBytes_ = 0;
     QTimer fileStall_;
+    // The server's news that the users online changed, passed on from the event loop (the
+    // launcher then asks for the list, and must not do so inside this object's reading).
+    QTimer usersChanged_;
 };

@@ -37,6 +37,7 @@
     /* presence */                                                                                 \
     X(UsersRequest, 20, Client, Small, Request)                                                    \
     X(UsersReply, 21, Server, List, Reply)                                                         \
+    X(UsersChanged, 22, Server, Small, Notice)                                                     \
     /* shared worlds */                                                                            \
     X(Join, 30, Client, Short, Request)                                                            \
     X(JoinReply, 31, Server, List, Reply)                                                          \

@@ -149,8 +149,10 @@ SharedPresence::Taken Cluster::Claim(std::uint64_t session, const std::string& n
         "INSERT INTO presence (instance_id, session_id, name, shared) VALUES ($1, $2, $3, $4)",
         {PgParam::Integer(instance_), PgParam::Integer(static_cast<std::int64_t>(session)),
          PgParam::Text(name), PgParam::Boolean(shared)});
-    if (claimed.Ok())
+    if (claimed.Ok()) {
+        PresenceChanged();
         return Taken::Yes;
+    }
     if (claimed.status() == PgResult::Status::Constraint)
         return Taken::Elsewhere;
     // The session logs the refused login, with the database's words (TakeStoreFailure).
@@ -163,6 +165,8 @@ void Cluster::Release(std::uint64_t session) {
         {PgParam::Integer(instance_), PgParam::Integer(static_cast<std::int64_t>(session))});
     if (!released.Ok())
         log_.Error("cannot note a logout in the database: " + released.Error());
+    else
+        PresenceChanged();
 }
 
 void Cluster::SetWorld(std::uint64_t session, const std::string& world) {
@@ -173,6 +177,17 @@ void Cluster::SetWorld(std::uint64_t session, const std::string& world) {
                    PgParam::Integer(static_cast<std::int64_t>(session)), PgParam::Text(world)});
     if (!set.Ok())
         log_.Warning("cannot note a user's world in the database: " + set.Error());
+    else
+        PresenceChanged();
+}
+
+void Cluster::PresenceChanged() {
+    std::string line = "U " + std::to_string(instance_);
+    std::lock_guard lock(mutex_);
+    if (!outgoing_.empty() && outgoing_.back() == line)
+        return; // told already with what waits
+    outgoing_.push_back(std::move(line));
+    Wake();
 }
 
 std::vector<OnlineEntry> Cluster::Others() const {
@@ -354,6 +369,9 @@ void Cluster::Handle(const std::string& message) {
     char kind = fields[0][0];
     if (kind == 'G') {
         DropInstance(from);
+    } else if (kind == 'U') {
+        if (othersChanged)
+            othersChanged();
     } else if (kind == 'S') {
         std::vector<std::string> lines;
         Announce(lines);
@@ -399,6 +417,9 @@ void Cluster::DropInstance(std::int64_t instance) {
         worlds_.Leave(it->second);
         it = remotes_.erase(it);
     }
+    // Its users went with it.
+    if (othersChanged)
+        othersChanged();
 }
 
 void Cluster::Announce(std::vector<std::string>& out) {

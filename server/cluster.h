@@ -6,6 +6,8 @@
 //    one heartbeat;
 //  - who is logged in is a row per session in `presence`, one row per name but the guest's (a
 //    unique index), so "already logged in" holds across instances;
+//  - a change of this instance's users is told to the others by NOTIFY (one line, no names),
+//    so their launchers learn to ask for the list again;
 //  - joins, leaves and positions of world members go to the other instances by NOTIFY on one
 //    channel, read by LISTEN on a connection of the cluster's own, and enter each instance's
 //    world registry as remote members, which its sessions see like any other.
@@ -73,6 +75,8 @@ private:
     void Handle(const std::string& message);
     void DropInstance(std::int64_t instance);
     void Announce(std::vector<std::string>& out);
+    // The users of this instance changed: the others are told, so they tell their launchers.
+    void PresenceChanged();
 
     PgPool& pool_;
     WorldRegistry& worlds_;

@@ -41,7 +41,8 @@ struct ServerOptions {
     double idleTimeout = 30;
     double pingInterval = 10; // what clients are told
     std::size_t maxSendQueueBytes = 1024 * 1024;
-    double relayInterval = 0.05; // least time between two Positions frames to one client
+    double relayInterval = 0.05;    // least time between two Positions frames to one client
+    double usersNoticeInterval = 1; // least time between two UsersChanged notices to clients
 
     // data files
     std::uint64_t maxFileBytes = 16ull * 1024 * 1024;

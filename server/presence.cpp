@@ -14,13 +14,18 @@ Presence::Claim Presence::Enter(std::uint64_t session, const std::string& name, 
     if (!shared)
         exclusiveNames_.insert(name);
     sessions_[session] = Held{{name, ""}, shared};
-    if (!shared_)
+    if (!shared_) {
+        lock.unlock();
+        Changed(session);
         return Claim::Granted;
+    }
     // Held here while the other instances are asked, so a login racing on this one waits out.
     lock.unlock();
     SharedPresence::Taken taken = shared_->Claim(session, name, shared);
-    if (taken == SharedPresence::Taken::Yes)
+    if (taken == SharedPresence::Taken::Yes) {
+        Changed(session);
         return Claim::Granted;
+    }
     lock.lock();
     sessions_.erase(session);
     if (!shared)
@@ -40,6 +45,7 @@ void Presence::Leave(std::uint64_t session) {
     }
     if (shared_)
         shared_->Release(session);
+    Changed(session);
 }
 
 void Presence::SetWorld(std::uint64_t session, const std::string& world) {
@@ -48,10 +54,20 @@ void Presence::SetWorld(std::uint64_t session, const std::string& world) {
         auto found = sessions_.find(session);
         if (found == sessions_.end())
             return;
+        if (found->second.entry.world == world)
+            return;
         found->second.entry.world = world;
     }
     if (shared_)
         shared_->SetWorld(session, world);
+    Changed(session);
+}
+
+void Presence::Share(SharedPresence* shared) {
+    shared_ = shared;
+    // The callback stays with an instance that is let go: its thread may still be ending.
+    if (shared)
+        shared->othersChanged = [this] { Changed(0); };
 }
 
 std::vector<OnlineEntry> Presence::List() const {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -28,6 +29,10 @@ public:
     virtual void SetWorld(std::uint64_t session, const std::string& world) = 0;
     // The entries of the other instances.
     virtual std::vector<OnlineEntry> Others() const = 0;
+
+    // Called, when set, once the entries of the other instances may have changed (from the
+    // thread that learnt it; returns at once). Presence::Share sets it before serving.
+    std::function<void()> othersChanged;
 };
 
 class Presence {
@@ -48,7 +53,14 @@ public:
 
     // From then on names are taken across instances too, and the list holds theirs. Set before
     // serving.
-    void Share(SharedPresence* shared) { shared_ = shared; }
+    void Share(SharedPresence* shared);
+
+    // Called after each change of the list: a login, a logout, a change of world; `session` is
+    // the session whose change it was, 0 for another instance's. From the thread of the change,
+    // with no lock held; must return at once. Set before serving.
+    void OnChange(std::function<void(std::uint64_t session)> changed) {
+        changed_ = std::move(changed);
+    }
 
 private:
     struct Held {
@@ -60,6 +72,12 @@ private:
     std::unordered_map<std::uint64_t, Held> sessions_;
     std::unordered_set<std::string> exclusiveNames_;
     SharedPresence* shared_ = nullptr;
+    std::function<void(std::uint64_t)> changed_;
+
+    void Changed(std::uint64_t session) const {
+        if (changed_)
+            changed_(session);
+    }
 };
 
 } // namespace server

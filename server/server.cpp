@@ -80,9 +80,14 @@ Server::Server(const ServerOptions& options)
       creations_(options.maxCreatesPerAddress, 3600), presence_(options.maxUsers),
       worlds_(wire::kMaxWorldMembers), files_(layout_.users, storage_->Files(), Limits(options)),
       workers_(WorkerCount(options)), disk_(options.diskThreads),
-      io_(static_cast<int>(options.ioThreads)) {
+      io_(static_cast<int>(options.ioThreads)),
+      presenceNews_(io_, options.usersNoticeInterval, [this](std::uint64_t cause) {
+          sessions_.ForEach(
+              [cause](const std::shared_ptr<Session>& session) { session->UsersChanged(cause); });
+      }) {
     context_.reset(new ServerContext{options_, log_, accounts_, files_, presence_, worlds_,
                                      workers_, disk_, sessions_, ""});
+    presence_.OnChange([this](std::uint64_t session) { presenceNews_.Changed(session); });
 }
 
 Server::~Server() {

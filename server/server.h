@@ -11,6 +11,7 @@
 #include "options.h"
 #include "password_hasher.h"
 #include "presence.h"
+#include "presence_news.h"
 #include "server_context.h"
 #include "server_log.h"
 #include "storage_backend.h"
@@ -105,6 +106,8 @@ private:
     asio::steady_timer shutdownTimer_{io_};
     asio::steady_timer acceptRetry_{io_};
     asio::steady_timer trimTimer_{io_};
+    // Tells the sessions that the users online changed, coalesced (presence_news.h).
+    PresenceNews presenceNews_;
     std::uint64_t closedAtLastTrim_ = 0;
     std::chrono::steady_clock::time_point shutdownStart_;
     std::atomic<bool> stopping_{false};

@@ -48,6 +48,10 @@ public:
 
     std::uint64_t Id() const { return id_; }
 
+    // From any thread: the users online changed (`cause`: the session whose change alone it
+    // was, 0 for several). Told to the client when it watches the list and is not the cause.
+    void UsersChanged(std::uint64_t cause);
+
     // WorldListener: from any thread; posted to the strand.
     void MemberJoined(std::uint32_t to, const pelora::wire::Member& member) override;
     void MemberLeft(std::uint32_t to, std::uint32_t id, const std::string& name) override;
@@ -95,7 +99,7 @@ private:
     void OnChangePassword(const wire::Frame& frame);
     void FinishLogin(const std::string& name, bool guest);
     void OnLogout();
-    void OnUsers();
+    void OnUsers(const wire::Frame& frame);
     void OnJoin(const wire::Frame& frame);
     void OnPosition(const wire::Frame& frame);
     void OnLeave();
@@ -171,6 +175,7 @@ private:
     // login and world
     std::string account_; // empty when not logged in
     bool guest_ = false;
+    bool watchingUsers_ = false; // asked to be told of changes of the users online
     std::uint32_t memberId_ = 0; // 0 when in no world
     std::string world_;
     std::set<std::uint32_t> knownMembers_;

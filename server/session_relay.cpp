@@ -1,7 +1,8 @@
 // How a session receives the events of its world from other sessions' threads: arrivals and
 // departures are posted to its strand and merged there; positions are handed over newest-wins.
 // All three go out together at most once per relay interval, whenever the connection can take
-// them (see session.h).
+// them (see session.h). News that the users online changed comes already coalesced
+// (presence_news.h) and goes out as it comes, to a client that watches the list.
 #include "session.h"
 
 #include <asio/post.hpp>
@@ -32,6 +33,17 @@ void Session::MemberLeft(std::uint32_t to, std::uint32_t id, const std::string& 
         if (self->pendingJoins_.erase(id) == 0)
             self->pendingLeaves_[id] = name;
         self->ScheduleRelay();
+    });
+}
+
+void Session::UsersChanged(std::uint64_t cause) {
+    if (cause == id_)
+        return;
+    auto self = shared_from_this();
+    asio::post(stream_.get_executor(), [self] {
+        if (!self->watchingUsers_ || self->account_.empty() || self->phase_ != Phase::Ready)
+            return;
+        self->Send(wire::FrameType::UsersChanged, pb::UsersChanged());
     });
 }
 

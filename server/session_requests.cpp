@@ -55,9 +55,7 @@ void Session::Handle(const wire::Frame& frame) {
     case FrameType::Logout:
         return OnLogout();
     case FrameType::UsersRequest:
-        if (NeedLogin(frame) && WithinBudget(usersBudget_, "user list", frame.type))
-            OnUsers();
-        return;
+        return OnUsers(frame);
     case FrameType::Join:
         return OnJoin(frame);
     case FrameType::Position:
@@ -432,6 +430,7 @@ void Session::EndLogin(const std::string& how) {
     context_.log.Info("logout " + Quoted(account_) + " (" + peer_ + "): " + how);
     account_.clear();
     guest_ = false;
+    watchingUsers_ = false;
 }
 
 void Session::OnLogout() {
@@ -447,7 +446,14 @@ bool Session::NeedLogin(const wire::Frame& frame) {
     return false;
 }
 
-void Session::OnUsers() {
+void Session::OnUsers(const wire::Frame& frame) {
+    pb::UsersRequest request;
+    if (!Parse(frame, request) || !NeedLogin(frame) ||
+        !WithinBudget(usersBudget_, "user list", frame.type))
+        return;
+    // Set before the list is read: a change after the reading is then always told.
+    if (request.watch())
+        watchingUsers_ = true;
     std::vector<OnlineEntry> online = context_.presence.List();
     std::size_t at = 0;
     do {

@@ -128,7 +128,9 @@ proc net::logout {} {
 }
 
 # The users online: each line goes to the User Setup window through the object's
-# userInfoCallback as it arrives; the result is "0 <count> users online".
+# userInfoCallback as it arrives; the result is "0 <count> users online". While the window
+# has set the object's usersChangedCallback, asking also asks the server to say when the list
+# changes, and the window then asks again by itself.
 proc net::infoUsers {} {
     /sys/network.users
     return [Await ::net::ack_users $net::reply_timeout users]

@@ -14,11 +14,17 @@ bool SetupDialogProc(platform::HWND window, unsigned message, platform::WPARAM w
 void InitSetupWindow();
 void OnSetupCommand(platform::HWND window, int controlId, int notificationCode);
 void ShowUserTime();
-void AddOnlineUser(const char* line);
-void RefreshOnlineUsers();
 // "%2.2d:%2.2d:%2.2d" of hours, minutes and seconds.
 std::string FormatUserTime(int seconds);
 
+// ---- the Online Users list of the User Setup window (online_users.cpp) ----
+void AddOnlineUser(const char* line);
+// Empties the list and asks for it again (Update, and after a drive's leave).
+void RefreshOnlineUsers();
+// Asks for the list again and changes only the lines that changed, without emptying it first:
+// the server's news that the users online changed. Nothing while no online User Setup window
+// is open or a drive runs (the leave after it refreshes the list).
+void UpdateOnlineUsers();
 // ---- vehicle and colour catalogues (vehicle_catalogue.cpp) ----
 constexpr int kMaxVehicles = 100;
 extern const char* const kColorNames[6];

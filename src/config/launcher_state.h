@@ -9,6 +9,8 @@
 
 #include <cstdint>
 #include <list>
+#include <string>
+#include <vector>
 
 class nKernelServer;
 class nScriptServer;
@@ -51,6 +53,12 @@ struct LauncherState {
     std::uint8_t loggedIn = 0;
     std::uint8_t driveCompleted = 0;
     int exitCode = 0;
+    // The Online Users list being asked for (online_users.cpp): an asking waits on the server,
+    // another asked for meanwhile runs after it, and an update in place gathers its lines here.
+    std::uint8_t usersAsking = 0;
+    std::uint8_t usersAskAgain = 0;
+    std::uint8_t usersGathering = 0;
+    std::vector<std::string> usersGathered;
 };
 
 extern LauncherState g_state;

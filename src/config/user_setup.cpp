@@ -1,6 +1,6 @@
 // The User Setup window: the current user's settings for the time the window is open, the
-// voice, the catalogues, level and time, the Online Users list, and the Drive and Logout
-// buttons.
+// voice, the catalogues, level and time, and the Drive, Update and Logout buttons (the Online
+// Users list itself is online_users.cpp).
 #include "config/config.h"
 #include "engine/services.h"
 #include "platform/file_system.h"
@@ -163,8 +163,10 @@ void InitSetupWindow() {
         g_state.userSettings->setUser(g_state.userName);
 
     nRoot* found = g_state.kernelServer ? g_state.kernelServer->Lookup("/sys/network") : nullptr;
-    if (auto* network = dynamic_cast<plNetwork*>(found))
+    if (auto* network = dynamic_cast<plNetwork*>(found)) {
         network->userInfoCallback = AddOnlineUser;
+        network->usersChangedCallback = UpdateOnlineUsers;
+    }
 
     ObserveWorldRun({ShowUserTime, RefreshOnlineUsers});
     RefreshOnlineUsers();
@@ -227,23 +229,4 @@ void ShowUserTime() {
         return;
     platform::SetDlgItemText(g_state.setupWindow, IDC_SETUP_TIME,
                              FormatUserTime(g_state.dataServer->GetTime()));
-}
-
-void AddOnlineUser(const char* line) {
-    if (!g_state.setupWindow || !line)
-        return;
-    platform::ListBoxAddString(g_state.setupWindow, IDC_SETUP_ONLINE_USERS, line);
-}
-
-void RefreshOnlineUsers() {
-    platform::ListBoxResetContent(g_state.setupWindow, IDC_SETUP_ONLINE_USERS);
-    if (g_state.online) {
-        if (g_state.scriptServer) {
-            std::string result;
-            g_state.scriptServer->RunCommand("net::infoUsers", result);
-        }
-    } else {
-        platform::ListBoxAddString(g_state.setupWindow, IDC_SETUP_ONLINE_USERS,
-                                   "( Not logged in. )");
-    }
 }

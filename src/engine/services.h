@@ -80,6 +80,13 @@ public:
     // Called with each line to be listed under Online Users.
     using UserInfoCallback = void (*)(const char* line);
     UserInfoCallback userInfoCallback = nullptr;
+    // Called when the server says the users online may have changed (someone logged in or
+    // out, or entered or left a world): once for news close together, from the event loop,
+    // never from within the object's own handling of the connection. Whoever shows the list
+    // asks for it again. While it is set, the object's requests for the list ask the server
+    // for this news too.
+    using UsersChangedCallback = void (*)();
+    UsersChangedCallback usersChangedCallback = nullptr;
     virtual plnSocket* GetSocket() = 0;
 };
 

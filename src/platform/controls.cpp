@@ -279,6 +279,14 @@ std::string ListBoxGetText(HWND dialog, int controlId, int index) {
     return list->item(index)->text().toStdString();
 }
 
+int ListBoxDeleteString(HWND dialog, int controlId, int index) {
+    auto* list = ControlAs<QListWidget>(dialog, controlId);
+    if (!list || index < 0 || index >= list->count())
+        return -1;
+    delete list->takeItem(index);
+    return list->count();
+}
+
 // ---- trackbars ---------------------------------------------------------------------------------
 
 bool TrackbarSetRange(HWND dialog, int controlId, int low, int high, bool) {

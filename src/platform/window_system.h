@@ -143,6 +143,8 @@ int ListBoxAddString(HWND dialog, int controlId, const std::string& text);
 bool ListBoxResetContent(HWND dialog, int controlId);
 int ListBoxGetCount(HWND dialog, int controlId);
 std::string ListBoxGetText(HWND dialog, int controlId, int index);
+// Removes one item; gives the count of those left, or -1 for no such item.
+int ListBoxDeleteString(HWND dialog, int controlId, int index);
 
 // Trackbars (sliders); positions are whole numbers. Moving a trackbar by keyboard or mouse
 // sends WM_HSCROLL to its dialog.

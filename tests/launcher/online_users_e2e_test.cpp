@@ -1,9 +1,11 @@
 // Drive Online end to end for the users the server treats apart: the guest, who logs in with
 // the shared password whatever the password field holds and sends no data files, and a user
 // whose name and password hold blanks, quotes, brackets, braces and dollar signs, which reach
-// the server, the shared world and the data folder exactly as typed.
+// the server, the shared world and the data folder exactly as typed. And the Online Users list,
+// which follows another launcher's login and logout without anyone pressing Update.
 #include "online_fixture.h"
 
+#include <QTest>
 #include <QTimer>
 
 namespace launcher_test {
@@ -73,6 +75,41 @@ TEST_F(OnlineUsersTest, NameAndPasswordWithScriptCharacters_ArriveAsTyped) {
     const auto onServer = ServerFiles(name);
     EXPECT_EQ(onServer.size(), 1u);
     EXPECT_EQ(onServer, HomeFiles("users/" + name + "/sent"));
+}
+
+TEST_F(OnlineUsersTest, AnotherLaunchersLoginAndLogout_ShowInTheListWithoutUpdate) {
+    ASSERT_NO_FATAL_FAILURE(MakeUser("alice", "alice-secret"));
+    ASSERT_NO_FATAL_FAILURE(OpenLauncher());
+    ASSERT_TRUE(probe->CreateAccount("visitor", "visitor-secret"));
+
+    std::vector<std::string> opening, whileIn, afterOut, afterUpdate;
+    bool listed = false, unlisted = false;
+    int opened = DriveOnline("alice", "alice-secret", [&](platform::HWND setup) {
+        opening = OnlineUsers(setup);
+        // The other launcher logs in; nobody touches this window.
+        EXPECT_EQ(probe->Run("net::login visitor visitor-secret").substr(0, 1), "0");
+        listed = QTest::qWaitFor(
+            [&] { return Listed(OnlineUsers(setup), "visitor (not driving)"); }, 10000);
+        whileIn = OnlineUsers(setup);
+        EXPECT_EQ(probe->Run("net::logout").substr(0, 1), "0");
+        unlisted = QTest::qWaitFor(
+            [&] { return !Listed(OnlineUsers(setup), "visitor (not driving)"); }, 10000);
+        afterOut = OnlineUsers(setup);
+        // Update still works as before.
+        platform::SendCommand(setup, IDC_SETUP_UPDATE, platform::BN_CLICKED);
+        afterUpdate = OnlineUsers(setup);
+        PressLogout(setup);
+    });
+
+    EXPECT_EQ(opened, 1);
+    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_EQ(opening, std::vector<std::string>{"alice (not driving)"});
+    EXPECT_TRUE(listed) << "the other launcher's login never showed";
+    EXPECT_EQ(whileIn, (std::vector<std::string>{"alice (not driving)", "visitor (not driving)"}));
+    EXPECT_TRUE(unlisted) << "the other launcher's logout never showed";
+    EXPECT_EQ(afterOut, std::vector<std::string>{"alice (not driving)"});
+    EXPECT_EQ(afterUpdate, std::vector<std::string>{"alice (not driving)"});
+    EXPECT_FALSE(log.Contains("ERROR"));
 }
 
 } // namespace

@@ -188,7 +188,7 @@ TEST(Framing, EveryTypeHasANameASenderAndABoundWithinTheLargestFrame) {
         EXPECT_LE(info.maxPayload, wire::kMaxPayloadBytes);
         EXPECT_GT(info.maxPayload, 0u);
     }
-    EXPECT_EQ(known, 28);
+    EXPECT_EQ(known, 29);
     EXPECT_EQ(wire::FrameTypeName(500), "frame type 500");
 }
 

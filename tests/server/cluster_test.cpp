@@ -356,3 +356,43 @@ TEST_F(ClusterTest, TwoInstancesStartingTogetherOnANewDataFolderShareOneIdentity
     second.join();
     EXPECT_EQ(secondExit, 0);
 }
+
+// A launcher watching the list on one instance learns of the users of the other: their logins
+// and logouts, and their going with a killed instance.
+TEST_F(ClusterTest, AWatcherIsToldOfLoginsAndLogoutsOnTheOtherInstance) {
+    StartBoth();
+    auto alice = On(0, "alice");
+    pb::UsersRequest watch;
+    watch.set_watch(true);
+    auto lines = [&] {
+        std::vector<std::string> listed;
+        EXPECT_TRUE(alice->Send(FrameType::UsersRequest, watch));
+        for (pb::UsersReply page; alice->Expect(FrameType::UsersReply, page);) {
+            for (const auto& user : page.users())
+                listed.push_back(user.line());
+            if (page.last())
+                break;
+        }
+        return listed;
+    };
+    EXPECT_EQ(lines(), std::vector<std::string>{"alice (not driving)"});
+    wire::Frame told;
+
+    auto bob = On(1, "bob");
+    ASSERT_TRUE(alice->ReceiveType(FrameType::UsersChanged, told, 5)) << "bob's login";
+    EXPECT_EQ(lines(), (std::vector<std::string>{"alice (not driving)", "bob (not driving)"}));
+
+    ASSERT_TRUE(bob->Send(FrameType::Logout, pb::Logout()));
+    pb::LogoutReply out;
+    ASSERT_TRUE(bob->Expect(FrameType::LogoutReply, out));
+    ASSERT_TRUE(alice->ReceiveType(FrameType::UsersChanged, told, 5)) << "bob's logout";
+    EXPECT_EQ(lines(), std::vector<std::string>{"alice (not driving)"});
+
+    ASSERT_EQ(bob->Login("bob", "secret").result(), pb::LoginReply::LOGGED_IN);
+    ASSERT_TRUE(alice->ReceiveType(FrameType::UsersChanged, told, 5));
+    ASSERT_EQ(::kill(instances_[1].Pid(), SIGKILL), 0);
+    EXPECT_EQ(instances_[1].Stop(), 128 + SIGKILL);
+    ASSERT_TRUE(alice->ReceiveType(FrameType::UsersChanged, told, kTimeoutSeconds + 5))
+        << "the killed instance's users going";
+    EXPECT_EQ(lines(), std::vector<std::string>{"alice (not driving)"});
+}
