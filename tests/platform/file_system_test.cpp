@@ -125,7 +125,8 @@ TEST(FileSystemAtomicWrite, FolderInTheWay_FailsAndRemovesTheTemporary) {
     EXPECT_EQ(cwd.home.ReadFile("target/inside"), "keep");
 }
 
-// A process id that is surely not running: a child that has been waited for.
+// A process id that is surely not running: a child that has been waited for. The child only
+// calls _exit, which is safe in a fork of a process with other threads.
 pid_t DeadProcessId() {
     pid_t child = fork();
     if (child == 0) {

@@ -1,5 +1,6 @@
 // The tool's users on disk: adding (never half made, even when the process dies), listing,
 // refusals with their reasons, new passwords, removal by moving aside, the guest account.
+#include "child_role.h"
 #include "fakes.h"
 #include "user_store.h"
 
@@ -8,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -238,19 +240,32 @@ TEST_F(UserStoreTest, RemovedUser_IsMovedAsideWholeAndNeverListed) {
 }
 
 // The process dies (as a kill or a crash would end it) after the new folder and its password
-// file are written but before the rename that makes it a user.
+// file are written but before the rename that makes it a user. The dying process is this test
+// program started again in this role (a fork of the test process could not run the add
+// safely); it adds "kim" to the users folder that PELORA_TEST_USERS names.
+constexpr const char* kUsersVariable = "PELORA_TEST_USERS";
+
+int AddAndDieBeforeTheRename() {
+    const char* users = std::getenv(kUsersVariable);
+    if (!users)
+        return 2;
+    UserStore dying(users);
+    dying.beforeRename = [] { ::_exit(0); };
+    dying.AddUser("kim", "pw");
+    return 1;
+}
+
+const pelora_test::ChildRoleRegistration kDyingAdd("add-and-die", AddAndDieBeforeTheRename);
+
 TEST_F(UserStoreTest, AddInterruptedBeforeTheRename_LeavesNoUserAndTheNextRunClearsIt) {
-    pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        UserStore dying(Users());
-        dying.beforeRename = [] { ::_exit(0); };
-        dying.AddUser("kim", "pw");
-        ::_exit(1);
-    }
+    std::string error;
+    pid_t child = pelora_test::StartChildRole(
+        "add-and-die", {std::string(kUsersVariable) + "=" + Users()}, -1, error);
+    ASSERT_GT(child, 0) << error;
     int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the add was not interrupted";
+    ASSERT_TRUE(pelora_test::WaitForChild(child, 60, status)) << "the add did not end";
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << "the add was not interrupted; status " << status;
 
     EXPECT_FALSE(fs::exists(home / "users" / "kim"));
     EXPECT_TRUE(store.ListUsers().empty());

@@ -4,6 +4,8 @@
 #include "server_fixture.h"
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 using namespace pelora_test;
@@ -54,6 +56,70 @@ std::vector<pb::Position> PositionsUntil(WireClient& client, std::uint32_t membe
         }
     }
     return seen;
+}
+
+// Pings a client from a thread of its own, every `interval` seconds until destroyed, so that a
+// short idle time-out does not take it while the test is busy with other clients (however
+// long that takes on a loaded machine). The test leaves the client alone meanwhile.
+class KeptAwake {
+public:
+    KeptAwake(WireClient& client, double interval)
+        : thread_([this, &client, interval] {
+              const auto pause = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                  std::chrono::duration<double>(interval));
+              std::unique_lock lock(mutex_);
+              while (!stop_) {
+                  sent_ = client.Send(FrameType::Ping, pb::Ping()) && sent_;
+                  stopped_.wait_for(lock, pause, [this] { return stop_; });
+              }
+          }) {}
+    ~KeptAwake() { Stop(); }
+    KeptAwake(const KeptAwake&) = delete;
+    KeptAwake& operator=(const KeptAwake&) = delete;
+
+    // Ends the pings; false when one could not be sent.
+    bool Stop() {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        stopped_.notify_all();
+        if (thread_.joinable())
+            thread_.join();
+        return sent_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable stopped_;
+    bool stop_ = false;
+    bool sent_ = true;
+    std::thread thread_;
+};
+
+// Pings the client a fifth of a second at a time (so that the idle time-out never takes it)
+// until a MemberLeft comes or `seconds` have passed.
+bool MemberLeftWhilePinging(WireClient& client, pb::MemberLeft& left, double seconds) {
+    auto deadline = std::chrono::steady_clock::now() +
+                    std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                        std::chrono::duration<double>(seconds));
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (!client.Send(FrameType::Ping, pb::Ping()))
+            return false;
+        if (client.Expect(FrameType::MemberLeft, left, 0.2))
+            return true;
+    }
+    return false;
+}
+
+// The first line of the text that contains `part`, or "".
+std::string LineWith(const std::string& text, const std::string& part) {
+    std::size_t at = text.find(part);
+    if (at == std::string::npos)
+        return "";
+    std::size_t start = text.rfind('\n', at);
+    start = start == std::string::npos ? 0 : start + 1;
+    return text.substr(start, text.find('\n', at) - start);
 }
 
 } // namespace
@@ -175,28 +241,54 @@ TEST_F(ServerTest, JoinWithBadFieldsOrBeforeLoginIsRefused) {
 }
 
 TEST_F(ServerTest, AVanishedClientLeavesTheListAndItsWorld) {
+    // The idle time-out applies to every connection, so each client that is in the world is
+    // kept talking until its part comes: only the one meant to fall silent ever does, whatever
+    // time the logins and joins take.
     StartServer({"--idle-timeout", "0.8"});
     auto alice = LoggedIn("alice");
+    ASSERT_EQ(Join(*alice, "Park").result(), pb::JoinReply::JOINED);
+    auto aliceAwake = std::make_unique<KeptAwake>(*alice, 0.1);
     auto bob = LoggedIn("bob");
-    auto silent = LoggedIn("carol");
-    pb::JoinReply a = Join(*alice, "Park");
     pb::JoinReply b = Join(*bob, "Park");
+    ASSERT_EQ(b.result(), pb::JoinReply::JOINED);
+    auto bobAwake = std::make_unique<KeptAwake>(*bob, 0.1);
+    auto silent = LoggedIn("carol");
     pb::JoinReply c = Join(*silent, "Park");
+    ASSERT_EQ(c.result(), pb::JoinReply::JOINED);
+    auto carolAwake = std::make_unique<KeptAwake>(*silent, 0.1);
+
     // bob's machine loses power: no logout, no goodbye.
+    ASSERT_TRUE(bobAwake->Stop());
     bob->Abort();
+    ASSERT_TRUE(aliceAwake->Stop());
     pb::MemberLeft left;
-    ASSERT_TRUE(alice->Expect(FrameType::MemberLeft, left, 3));
+    ASSERT_TRUE(MemberLeftWhilePinging(*alice, left, 10));
     EXPECT_EQ(left.id(), b.member_id());
-    // carol's connection stays open but nothing more comes: the idle time-out takes her. alice
-    // pings meanwhile, waiting for the news a fifth of a second at a time.
-    bool told = false;
-    for (int i = 0; i < 30 && !told; ++i) {
-        pb::Ping ping;
-        ASSERT_TRUE(alice->Send(FrameType::Ping, ping));
-        told = alice->Expect(FrameType::MemberLeft, left, 0.2);
-    }
-    ASSERT_TRUE(told);
+    // carol's connection stays open but nothing more comes: the idle time-out takes her.
+    ASSERT_TRUE(carolAwake->Stop());
+    ASSERT_TRUE(MemberLeftWhilePinging(*alice, left, 10));
     EXPECT_EQ(left.id(), c.member_id());
+    // The server sends the leave to her world a moment before it takes her off the list, and
+    // logs her logout after both: the list is read once the log has that line (alice pinging
+    // meanwhile, each ping answered before the log is read again).
+    const std::string carolOut = "logout \"carol\"";
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (std::uint32_t token = 1;
+         Log().find(carolOut) == std::string::npos && std::chrono::steady_clock::now() < deadline;
+         ++token) {
+        pb::Ping ping;
+        ping.set_token(token);
+        ASSERT_TRUE(alice->Send(FrameType::Ping, ping));
+        pb::Pong pong;
+        do
+            ASSERT_TRUE(alice->Expect(FrameType::Pong, pong));
+        while (pong.token() != token);
+    }
+    const std::string log = Log();
+    EXPECT_NE(LineWith(log, carolOut).find("idle time-out"), std::string::npos) << log;
+    const std::string bobOut = LineWith(log, "logout \"bob\"");
+    EXPECT_FALSE(bobOut.empty()) << log;
+    EXPECT_EQ(bobOut.find("idle time-out"), std::string::npos) << "bob's end went unnoticed";
     EXPECT_EQ(alice->UserLines(), (std::vector<std::string>{"alice (Park)"}));
     // And bob can log in again at once.
     EXPECT_TRUE(LoggedIn("bob", "secret"));

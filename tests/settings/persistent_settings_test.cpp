@@ -2,15 +2,19 @@
 // failed writes, copies, and files that stay loadable when the writer is killed mid-write.
 #include "settings/persistent_settings.h"
 
+#include "child_role.h"
 #include "settings_test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <random>
 #include <thread>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -305,20 +309,45 @@ long NumberOf(const std::string& value) {
     return value == ValueFor(n) ? n : -1;
 }
 
-[[noreturn]] void KeepSettingValues(const std::string& fileName) {
+// The writer: this test program started again in this role, in the test's folder (a fork of
+// the test process could not run it safely). It says "ready" with one byte on its standard
+// output once the file is loaded and it starts writing, then writes until it is killed.
+constexpr const char* kWriterRole = "settings-writer";
+constexpr const char* kWriterFileVariable = "PELORA_TEST_SETTINGS_FILE";
+
+int KeepSettingValues() {
+    const char* fileName = std::getenv(kWriterFileVariable);
+    if (!fileName) {
+        return 2;
+    }
     try {
         PersistentSettings settings;
         settings.setFilename(fileName);
         settings.load();
+        if (::write(STDOUT_FILENO, "r", 1) != 1) {
+            return 4;
+        }
         // "b" is written second: from there on both are written again.
         for (long n = NumberOf(settings.getValue("b")) + 1; n < 1000000; ++n) {
             settings.setValue("a", ValueFor(n));
             settings.setValue("b", ValueFor(n));
         }
     } catch (...) {
-        _exit(3);
+        return 3;
     }
-    _exit(0);
+    return 0;
+}
+
+const pelora_test::ChildRoleRegistration kWriter(kWriterRole, KeepSettingValues);
+
+// Waits up to `seconds` for the writer's one byte; false at its end or the time limit.
+bool WriterStarted(int output, double seconds) {
+    pollfd wait{output, POLLIN, 0};
+    if (::poll(&wait, 1, static_cast<int>(seconds * 1000)) != 1) {
+        return false;
+    }
+    char ready = 0;
+    return ::read(output, &ready, 1) == 1 && ready == 'r';
 }
 
 TEST(PersistentSettingsCrash, WriterKilledAtRandomMoments_FileAlwaysLoadsConsistently) {
@@ -335,15 +364,25 @@ TEST(PersistentSettingsCrash, WriterKilledAtRandomMoments_FileAlwaysLoadsConsist
     long lastSeen = 0;
     constexpr int kRounds = 100;
     for (int round = 0; round < kRounds; ++round) {
-        pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            KeepSettingValues("crashSettings");
+        int output[2];
+        ASSERT_EQ(::pipe2(output, O_CLOEXEC), 0);
+        std::string error;
+        pid_t child = pelora_test::StartChildRole(
+            kWriterRole, {std::string(kWriterFileVariable) + "=crashSettings"}, output[1], error);
+        ::close(output[1]);
+        ASSERT_GT(child, 0) << error;
+        bool started = WriterStarted(output[0], 30);
+        ::close(output[0]);
+        if (!started) {
+            ::kill(child, SIGKILL);
         }
+        // The kill lands at a random moment of the writing.
         std::this_thread::sleep_for(std::chrono::microseconds(delayMicroseconds(random)));
-        kill(child, SIGKILL);
+        ::kill(child, SIGKILL);
         int status = 0;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(pelora_test::WaitForChild(child, 30, status)) << "round " << round;
+        ASSERT_TRUE(started) << "round " << round << ": the writer did not start; status "
+                             << status;
         ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
             << "the writer ended by itself with status " << status;
 
