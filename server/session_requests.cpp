@@ -419,6 +419,9 @@ void Session::FinishLogin(const std::string& name, bool guest) {
 void Session::EndLogin(const std::string& how) {
     if (account_.empty())
         return;
+    // Off the list before the world's members are told: one who hears "left" and asks for
+    // the list at once must not find the leaver still in it.
+    context_.presence.Leave(id_);
     LeaveWorld();
     if (incoming_) {
         context_.log.Info("file " + Quoted(incoming_->Name()) + " from " + Who() +
@@ -426,7 +429,6 @@ void Session::EndLogin(const std::string& how) {
         incoming_.reset();
     }
     discardBytes_ = 0;
-    context_.presence.Leave(id_);
     context_.log.Info("logout " + Quoted(account_) + " (" + peer_ + "): " + how);
     account_.clear();
     guest_ = false;
@@ -533,8 +535,9 @@ void Session::OnPosition(const wire::Frame& frame) {
 void Session::LeaveWorld() {
     if (memberId_ == 0)
         return;
-    context_.worlds.Leave(memberId_);
+    // The list first, then the members' notice (see EndLogin).
     context_.presence.SetWorld(id_, "");
+    context_.worlds.Leave(memberId_);
     Note("leave", "leave " + Who() + ": world " + Quoted(world_));
     memberId_ = 0;
     world_.clear();
