@@ -17,8 +17,4 @@ cmake --build "$dir" -j"${PELORA_JOBS:-2}"
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS="detect_leaks=0:${ASAN_OPTIONS:-}"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:${UBSAN_OPTIONS:-}"
-# A case that fails is run once more before it counts as failed: the multi-process server tests
-# (several instances on one PostgreSQL, under the sanitizers) can miss a start-up deadline on a
-# loaded 2-core machine. A real fault fails both times; every first failure is in the output.
-ctest --test-dir "$dir" --output-on-failure --no-tests=error -j"${PELORA_JOBS:-2}" \
-  --repeat until-pass:2
+ctest --test-dir "$dir" --output-on-failure --no-tests=error -j"${PELORA_JOBS:-2}"
