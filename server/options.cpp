@@ -118,8 +118,9 @@ const std::vector<Option>& Options() {
          Text(&ServerOptions::certPath)},
         {"key", "FILE", "private key (PEM) of --cert", Text(&ServerOptions::keyPath)},
         {"database", "URL",
-         "a postgresql:// URL: keep accounts, presence and file records in PostgreSQL, shared by "
-         "every instance given the same URL (default: SQLite in the data folder)",
+         "a postgresql:// URL: keep accounts, presence, file records, drives and staff accounts "
+         "in PostgreSQL, shared by every instance given the same URL (default: SQLite in the "
+         "data folder)",
          [](ServerOptions& options, const std::string& text, std::string& error) {
              if (!IsPostgresUrl(text)) {
                  error = "\"" + RedactedUrl(text) +
@@ -442,7 +443,8 @@ std::string HelpText() {
         "\n"
         "Actions (instead of serving):\n"
         "  --print-public-key     print the key (64 hex digits) launchers seal drive data\n"
-        "                         with; a site copies it to home:keys/server.pub\n"
+        "                         with (launchers learn it when they connect; a site may\n"
+        "                         also install it as home:keys/server.pub)\n"
         "  --print-certificate    print the TLS certificate (PEM); a site copies it to\n"
         "                         home:keys/server.pem on each launcher\n"
         "  --open-data DIR        decrypt the data files received so far into DIR, one\n"

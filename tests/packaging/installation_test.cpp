@@ -114,6 +114,7 @@ TEST_F(Installation, CmakeInstall_PutsEveryFileUnderThePrefix) {
          {"share/applications/pelora.desktop", "share/applications/pelora-plconfig.desktop",
           "share/icons/hicolor/48x48/apps/pelora.png", "share/doc/pelora/README.md",
           "share/doc/pelora/home-folder.md", "share/doc/pelora/protocol.md",
+          "share/doc/pelora/scaling.md", "share/doc/pelora/world-layout.md",
           "share/doc/pelora/copyright", "share/doc/pelora/changelog.gz",
           "share/man/man1/pelox.1.gz", "share/man/man1/plconfig.1.gz"})
         EXPECT_TRUE(fs::is_regular_file(Installed(file))) << file;
@@ -260,6 +261,8 @@ TEST(DebianPackage, IsBuiltWithDebianDependenciesHoldsTheInstalledFilesAndPasses
                                       "usr/share/doc/pelora/README.md",
                                       "usr/share/doc/pelora/home-folder.md",
                                       "usr/share/doc/pelora/protocol.md",
+                                      "usr/share/doc/pelora/scaling.md",
+                                      "usr/share/doc/pelora/world-layout.md",
                                       "usr/share/doc/pelora/copyright",
                                       "usr/share/doc/pelora/changelog.gz",
                                       "usr/share/man/man1/pelox.1.gz",
