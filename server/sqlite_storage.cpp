@@ -68,7 +68,9 @@ CREATE TABLE IF NOT EXISTS staff (
 )sql"},
 };
 
-StoreResult Finish(Statement::Step step) {
+} // namespace
+
+StoreResult OutcomeOf(Statement::Step step) {
     switch (step) {
     case Statement::Step::Done:
         return StoreResult::Ok;
@@ -78,8 +80,6 @@ StoreResult Finish(Statement::Step step) {
         return StoreResult::Failed;
     }
 }
-
-} // namespace
 
 bool OpenServerDatabase(Database& database, const std::string& path, std::string& error) {
     if (!database.Open(path, error))
@@ -137,7 +137,7 @@ StoreResult SqliteAccountStore::Add(const AccountRecord& account) {
     Statement add(database_,
                   "INSERT INTO accounts (name, password_hash, created_at) VALUES (?1, ?2, ?3)");
     add.Bind(1, account.name).Bind(2, account.passwordHash).Bind(3, account.createdAt);
-    return Finish(add.Next());
+    return OutcomeOf(add.Next());
 }
 
 StoreResult SqliteAccountStore::UpdateHash(const std::string& name,
@@ -145,7 +145,7 @@ StoreResult SqliteAccountStore::UpdateHash(const std::string& name,
     auto lock = database_.Lock();
     Statement update(database_, "UPDATE accounts SET password_hash = ?2 WHERE name = ?1");
     update.Bind(1, name).Bind(2, passwordHash);
-    StoreResult result = Finish(update.Next());
+    StoreResult result = OutcomeOf(update.Next());
     if (result == StoreResult::Ok && database_.Changes() == 0)
         return StoreResult::NotFound;
     return result;
@@ -267,7 +267,7 @@ StoreResult SqliteFileRecordStore::Insert(const FileRecord& record) {
         .Bind(4, static_cast<std::int64_t>(record.size))
         .BindBlob(5, record.sha256)
         .Bind(6, record.receivedAt);
-    return Finish(add.Next());
+    return OutcomeOf(add.Next());
 }
 
 StoreResult SqliteFileRecordStore::Usage(const std::string& user, std::uint64_t& bytes,

@@ -15,6 +15,9 @@ namespace server {
 // Opens (or creates) the database and brings its schema up to date.
 bool OpenServerDatabase(Database& database, const std::string& path, std::string& error);
 
+// A write's last step as a store's outcome: Ok when done, Exists on a key already taken.
+StoreResult OutcomeOf(Statement::Step step);
+
 class SqliteAccountStore : public AccountStore {
 public:
     explicit SqliteAccountStore(Database& database) : database_(database) {}

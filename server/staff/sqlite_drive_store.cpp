@@ -1,6 +1,8 @@
 // SQLite tables for the drives and the staff accounts (see sqlite_drive_store.h).
 #include "sqlite_drive_store.h"
 
+#include "server/sqlite_storage.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -75,17 +77,6 @@ StoreResult ReadAll(Statement& s, std::vector<DriveRow>& rows) {
     }
 }
 
-StoreResult Done(Statement::Step step) {
-    switch (step) {
-    case Statement::Step::Done:
-        return StoreResult::Ok;
-    case Statement::Step::Constraint:
-        return StoreResult::Exists;
-    default:
-        return StoreResult::Failed;
-    }
-}
-
 } // namespace
 
 StoreResult SqliteDriveStore::Add(const DriveRow& d) {
@@ -112,7 +103,7 @@ StoreResult SqliteDriveStore::Add(const DriveRow& d) {
         .Bind(15, d.samples)
         .BindBlob(16, d.record)
         .Bind(17, d.recordedAt);
-    return Done(add.Next());
+    return OutcomeOf(add.Next());
 }
 
 StoreResult SqliteDriveStore::Known(const std::string& user, const std::string& storedName,
@@ -235,14 +226,14 @@ StoreResult SqliteStaffStore::Add(const StaffRecord& staff) {
     Statement add(database_,
                   "INSERT INTO staff (name, password_hash, created_at) VALUES (?1, ?2, ?3)");
     add.Bind(1, staff.name).Bind(2, staff.passwordHash).Bind(3, staff.createdAt);
-    return Done(add.Next());
+    return OutcomeOf(add.Next());
 }
 
 StoreResult SqliteStaffStore::Remove(const std::string& name) {
     auto lock = database_.Lock();
     Statement remove(database_, "DELETE FROM staff WHERE name = ?1");
     remove.Bind(1, name);
-    StoreResult result = Done(remove.Next());
+    StoreResult result = OutcomeOf(remove.Next());
     if (result == StoreResult::Ok && database_.Changes() == 0)
         return StoreResult::NotFound;
     return result;
